@@ -1,0 +1,68 @@
+// Commands to the meter: SendMsg frames any text, DistanceMeasure writes "g".
+#include <cstring>
+
+#include "host_messages.h"
+#include "ovrin_comm.h"
+#include "platform/platform.h"
+
+namespace platform = ovrin::platform;
+
+namespace {
+
+constexpr std::size_t kStagingSize = 128;
+constexpr char kFrameEnd[] = {'\r', '\n', '\0'};  // the NUL goes onto the wire
+constexpr int kSendMsgWaitMs = 100;
+constexpr char kMeasureCommand[] = {'g', '\r', '\n'};
+
+}  // namespace
+
+int OvrinComm::SendMsg(OvrinHandle port, std::string text) {
+  // Longer texts would not fit the staging buffer with their frame end.
+  if (text.size() > kStagingSize - sizeof kFrameEnd) return 0;
+  platform::Handle event = platform::CreateManualEvent(false);
+  if (event == nullptr) return 0;
+  char staging[kStagingSize];
+  std::memcpy(staging, text.data(), text.size());
+  std::memcpy(staging + text.size(), kFrameEnd, sizeof kFrameEnd);
+  const auto size = static_cast<std::uint32_t>(text.size() + sizeof kFrameEnd);
+
+  platform::ClearErrorsAndCountQueued(port);
+  std::uint32_t written = 0;
+  int result = 0;
+  switch (platform::WritePort(port, event, staging, size, kSendMsgWaitMs, &written)) {
+    case platform::WriteResult::kDoneAtOnce:
+      result = static_cast<int>(written);
+      break;
+    case platform::WriteResult::kDoneAfterWait:
+      result = 1;
+      break;
+    case platform::WriteResult::kFailed:
+    case platform::WriteResult::kTimedOut:
+      break;
+  }
+  platform::CloseEvent(event);
+  return result;
+}
+
+int OvrinComm::DistanceMeasure() {
+  // The event comes first: without it nothing can be written, port or not.
+  platform::Handle event = platform::CreateManualEvent(false);
+  if (event == nullptr) {
+    ovrin::ShowMessage(ovrin::kCantCreateEvent, ovrin::kStyleOk);
+    return -1;
+  }
+  if (portHandle == platform::NoPort()) {
+    ovrin::ShowMessage(ovrin::kCantSendCommand, ovrin::kStyleOk);
+    platform::CloseEvent(event);
+    return 0;
+  }
+  std::uint32_t written = 0;
+  const platform::WriteResult result = platform::WritePort(
+      portHandle, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+  platform::CloseEvent(event);
+  // 1 only when the command reached the port; a lost command is no success.
+  return result == platform::WriteResult::kDoneAtOnce ||
+                 result == platform::WriteResult::kDoneAfterWait
+             ? 1
+             : 0;
+}

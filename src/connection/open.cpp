@@ -1,0 +1,78 @@
+// Open: the remembered port, discovery, the events and the receive thread.
+#include <cstring>
+
+#include "ovrin_comm.h"
+#include "platform/platform.h"
+#include "receive_thread.h"
+
+namespace platform = ovrin::platform;
+
+namespace {
+
+constexpr char kStartupCommand[] = "sm 1";
+constexpr std::size_t kMaxRememberedBytes = 80;  // terminating NUL included
+
+// The port setting as it was found, and written back once a port worked.
+class RememberedPort {
+ public:
+  RememberedPort() : settings_(platform::OpenSettings(&created_)) {}
+  ~RememberedPort() {
+    if (settings_ != nullptr) platform::CloseSettings(settings_);
+  }
+  RememberedPort(const RememberedPort&) = delete;
+  RememberedPort& operator=(const RememberedPort&) = delete;
+
+  // A setting made just now holds nothing yet and is not read.
+  std::string Read() const {
+    std::string name;
+    if (settings_ == nullptr || created_ || !platform::ReadRememberedPort(settings_, &name)) return {};
+    return name;
+  }
+  bool Write(const std::string& name) const {
+    return settings_ != nullptr && platform::WriteRememberedPort(settings_, name);
+  }
+
+ private:
+  bool created_ = false;
+  platform::Handle settings_;
+};
+
+}  // namespace
+
+int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
+  // Hosts that open twice mean to reconnect; two receive threads on one
+  // object would share its fields.
+  if (isOpen.load() != 0) Close();
+  port.clear();
+  {
+    RememberedPort remembered;
+    port = remembered.Read();
+    portHandle = FindAndOpen(port);
+    if (portHandle == platform::NoPort()) return 0;
+    remembered.Write(port);
+  }
+  notifyWindow = window;
+  listenEvent = platform::CreateManualEvent(true);
+  idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
+  receiveThread = idleEvent != nullptr ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this)
+                                       : nullptr;
+  if (receiveThread == nullptr) {
+    // Nothing of a failed open stays behind.
+    if (idleEvent != nullptr) platform::CloseEvent(idleEvent);
+    if (listenEvent != nullptr) platform::CloseEvent(listenEvent);
+    listenEvent = idleEvent = nullptr;
+    platform::ClosePort(portHandle);
+    portHandle = platform::NoPort();
+    return 0;
+  }
+  // Set before the thread runs: it ends at once when it finds isOpen 0.
+  isOpen.store(1);
+  platform::ResumeThread(receiveThread);
+  SendMsg(portHandle, kStartupCommand);  // its answer arrives as a reply line
+  return 1;
+}
+
+bool ovrin::SetRememberedPort(const char* port) {
+  if (port == nullptr || port[0] == '\0' || std::strlen(port) + 1 > kMaxRememberedBytes) return false;
+  return RememberedPort().Write(port);
+}

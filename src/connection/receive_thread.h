@@ -1,0 +1,9 @@
+#pragma once
+
+namespace ovrin {
+
+// The receive thread of an open connection; argument: the OvrinComm. Returns 0
+// after a normal stop, 0xFFFFFFFF when it could not run or the link was lost.
+unsigned ReceiveThreadProc(void* connection);
+
+}  // namespace ovrin

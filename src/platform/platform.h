@@ -1,0 +1,123 @@
+// The one door from the portable code to the operating system. Each build
+// links exactly one implementation: win32/, posix/, or the tests' scripted fake.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "ovrin_comm.h"
+#include "ovrin_host.h"
+
+namespace ovrin {
+namespace platform {
+
+using Handle = OvrinHandle;
+
+// The port handle of a connection that holds no port.
+inline Handle NoPort() { return reinterpret_cast<Handle>(static_cast<std::intptr_t>(-1)); }
+
+// ---- Serial port -------------------------------------------------------------
+
+// Opens a port for exclusive use; NoPort() when it cannot be had.
+Handle OpenPort(const std::string& name);
+// Sets the meter's line (9600 8N1, flow control as found), read calls that
+// never wait, write time-outs of 50 ms per byte + 1 s, and re-arms waits after
+// WakeWaiters. False only when the current settings cannot be read.
+bool ConfigurePort(Handle port);
+// Discards both queues and aborts pending transfers.
+void PurgePort(Handle port);
+// Clears the port's error state; returns how many received bytes are queued.
+std::uint32_t ClearErrorsAndCountQueued(Handle port);
+// Reads up to `capacity` queued bytes without waiting. Bytes read (0 when none
+// are queued), or -1 when the port can no longer be read.
+long ReadQueued(Handle port, char* buffer, std::size_t capacity);
+
+enum class WaitResult {
+  kReady,     // input arrived, or the wait was woken or interrupted: look again
+  kTimedOut,  // nothing within the time-out
+  kFailed     // the port cannot be waited on any more: the link is gone
+};
+// Waits for input on the port; timeoutMs -1 waits without limit. `event` is a
+// manual-reset event for this wait (Windows signals it; POSIX needs none). No
+// wait is left pending on return.
+WaitResult WaitForInput(Handle port, Handle event, int timeoutMs);
+// Ends every pending WaitForInput on the port at once, and makes later ones
+// return at once until ConfigurePort re-arms the port.
+void WakeWaiters(Handle port);
+
+enum class WriteResult {
+  kDoneAtOnce,     // written within the call, nothing to wait for
+  kDoneAfterWait,  // written within the time-out
+  kFailed,         // not written
+  kTimedOut        // not written in time; no longer pending on return
+};
+// Writes `size` bytes as one transfer. timeoutMs -1 waits until the port's
+// own write time-out ends it. `written` receives the byte count on kDoneAtOnce.
+WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size,
+                      int timeoutMs, std::uint32_t* written);
+// Discards pending output and releases the port.
+void ClosePort(Handle port);
+
+// ---- Events, lock, threads -------------------------------------------------
+
+// A manual-reset event; nullptr when it cannot be created.
+Handle CreateManualEvent(bool signalled);
+void SetEvent(Handle event);
+void ResetEvent(Handle event);
+bool IsEventSet(Handle event);
+void CloseEvent(Handle event);
+
+// Holds one process-wide lock for its lifetime: for short changes that must
+// not interleave (the two event changes of SetListen, the host's handler).
+class ScopedProcessLock {
+ public:
+  ScopedProcessLock();
+  ~ScopedProcessLock();
+  ScopedProcessLock(const ScopedProcessLock&) = delete;
+  ScopedProcessLock& operator=(const ScopedProcessLock&) = delete;
+};
+
+using ThreadProc = unsigned (*)(void* argument);
+// Creates a thread that runs proc(argument) once ResumeThread lets it;
+// nullptr when it cannot be created.
+Handle StartThreadSuspended(ThreadProc proc, void* argument);
+void ResumeThread(Handle thread);
+// Waits until the thread has ended (at once if it has) and releases it.
+void JoinThread(Handle thread);
+void SleepMs(int milliseconds);
+
+// ---- Host ------------------------------------------------------------------
+
+// Shows text with the given style when the host has no handler of its own.
+int DefaultMessageBox(const char* text, unsigned style);
+// Queues a notification for the host without waiting.
+void PostNotification(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                      std::intptr_t lParam);
+
+// ---- The system's list of serial ports -------------------------------------
+
+// nullptr when the list cannot be opened.
+Handle OpenPortList();
+enum class ListEntry { kName, kUnfit, kEnd };
+// Entry `index` of the list: its data in *data (kName), an entry that does not
+// fit the buffers (kUnfit), or the end of the list (kEnd).
+ListEntry ReadPortListEntry(Handle list, std::uint32_t index, std::string* data);
+void ClosePortList(Handle list);
+// Turns a listed entry into the name to open; false when it is no port name
+// this platform uses.
+bool PortNameFromListing(std::string* name);
+
+// ---- The remembered port ---------------------------------------------------
+
+// Opens the per-user setting, creating it if needed; nullptr when neither
+// works. *created tells whether it was new.
+Handle OpenSettings(bool* created);
+// The remembered name; false when there is none or it does not fit 80 bytes.
+bool ReadRememberedPort(Handle settings, std::string* name);
+// False when the name could not be stored.
+bool WriteRememberedPort(Handle settings, const std::string& name);
+void CloseSettings(Handle settings);
+
+}  // namespace platform
+}  // namespace ovrin

@@ -1,0 +1,120 @@
+// The system's serial ports on POSIX: OVRIN_SERIAL_PORTS when set, otherwise
+// the ttys of /sys/class/tty that have a device behind them, and /dev/rfcomm*.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace ovrin {
+namespace platform {
+namespace {
+
+using PortNames = std::vector<std::string>;
+
+std::vector<std::string> DirectoryEntries(const char* path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path)) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// ttyS0..ttyS31 exist whether or not a UART is there; type 0 means none.
+bool HasNoUart(const std::string& name) {
+  if (name.compare(0, 4, "ttyS") != 0) return false;
+  std::ifstream type("/sys/class/tty/" + name + "/type");
+  int value = -1;
+  return type >> value && value == 0;
+}
+
+// ttyUSB2 before ttyUSB10: digit runs compare by value.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+      std::size_t endA = i;
+      std::size_t endB = j;
+      while (endA < a.size() && std::isdigit(static_cast<unsigned char>(a[endA]))) ++endA;
+      while (endB < b.size() && std::isdigit(static_cast<unsigned char>(b[endB]))) ++endB;
+      const unsigned long long x = std::strtoull(a.substr(i, endA - i).c_str(), nullptr, 10);
+      const unsigned long long y = std::strtoull(b.substr(j, endB - j).c_str(), nullptr, 10);
+      if (x != y) return x < y;
+      i = endA;
+      j = endB;
+    } else {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+    }
+  }
+  return a.size() - i < b.size() - j;
+}
+
+PortNames SystemPorts() {
+  PortNames ports;
+  for (const std::string& name : DirectoryEntries("/sys/class/tty")) {
+    if (Exists("/sys/class/tty/" + name + "/device") && !HasNoUart(name)) ports.push_back("/dev/" + name);
+  }
+  // A bound Bluetooth port has no device link until it is opened.
+  for (const std::string& name : DirectoryEntries("/dev")) {
+    if (name.compare(0, 6, "rfcomm") == 0) ports.push_back("/dev/" + name);
+  }
+  std::sort(ports.begin(), ports.end(), NaturalLess);
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  return ports;
+}
+
+PortNames PortsFromEnvironment(const char* list) {
+  PortNames ports;
+  std::string rest = list;
+  if (rest.empty()) return ports;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = rest.find(':', start);
+    ports.push_back(rest.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) return ports;
+    start = colon + 1;
+  }
+}
+
+}  // namespace
+
+Handle OpenPortList() {
+  const char* fromEnvironment = std::getenv("OVRIN_SERIAL_PORTS");
+  try {
+    return new PortNames(fromEnvironment != nullptr ? PortsFromEnvironment(fromEnvironment) : SystemPorts());
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+ListEntry ReadPortListEntry(Handle list, std::uint32_t index, std::string* data) {
+  const PortNames& ports = *static_cast<PortNames*>(list);
+  if (index >= ports.size()) return ListEntry::kEnd;
+  *data = ports[index];
+  return ListEntry::kName;
+}
+
+void ClosePortList(Handle list) { delete static_cast<PortNames*>(list); }
+
+bool PortNameFromListing(std::string* name) { return !name->empty() && (*name)[0] == '/'; }
+
+}  // namespace platform
+}  // namespace ovrin

@@ -1,0 +1,162 @@
+// Serial ports on POSIX: termios for the line, poll for waits, an eventfd that
+// wakes waiters when the connection closes.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace ovrin {
+namespace platform {
+namespace {
+
+struct Port {
+  int fd;
+  int wakeFd;  // readable once WakeWaiters was called, until re-armed
+};
+
+Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
+
+// Write time-outs as the meter's port has them: 50 ms per byte plus 1 s.
+constexpr int kWriteMsPerByte = 50;
+constexpr int kWriteMsConstant = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+int QueuedInput(int fd) {
+  int queued = 0;
+  return ioctl(fd, FIONREAD, &queued) == 0 && queued > 0 ? queued : 0;
+}
+
+}  // namespace
+
+Handle OpenPort(const std::string& name) {
+  const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return NoPort();
+  // flock keeps out other processes and other descriptors of this one (even
+  // root's); TIOCEXCL keeps out later plain opens of other programs.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return NoPort();
+  }
+  ioctl(fd, TIOCEXCL);
+  const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  Port* port = wakeFd >= 0 ? new (std::nothrow) Port{fd, wakeFd} : nullptr;
+  if (port == nullptr) {
+    if (wakeFd >= 0) close(wakeFd);
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return NoPort();
+  }
+  return port;
+}
+
+bool ConfigurePort(Handle handle) {
+  Port* port = AsPort(handle);
+  termios settings{};
+  if (tcgetattr(port->fd, &settings) != 0) return false;
+  // Raw 8N1 at 9600; the flow-control flags (CRTSCTS, IXON, IXOFF) stay as found.
+  settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                               INPCK | IUCLC | IMAXBEL);
+  settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+  settings.c_cflag |= CS8 | CREAD | CLOCAL;
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  cfsetispeed(&settings, B9600);
+  cfsetospeed(&settings, B9600);
+  tcsetattr(port->fd, TCSANOW, &settings);
+  std::uint64_t drained = 0;
+  while (read(port->wakeFd, &drained, sizeof drained) > 0) {
+  }
+  return true;
+}
+
+void PurgePort(Handle handle) { tcflush(AsPort(handle)->fd, TCIOFLUSH); }
+
+std::uint32_t ClearErrorsAndCountQueued(Handle handle) {
+  return static_cast<std::uint32_t>(QueuedInput(AsPort(handle)->fd));
+}
+
+long ReadQueued(Handle handle, char* buffer, std::size_t capacity) {
+  const ssize_t n = read(AsPort(handle)->fd, buffer, capacity);
+  if (n >= 0) return static_cast<long>(n);
+  return errno == EAGAIN || errno == EINTR ? 0 : -1;
+}
+
+WaitResult WaitForInput(Handle handle, Handle /*event*/, int timeoutMs) {
+  Port* port = AsPort(handle);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
+  for (;;) {
+    const int ready = poll(fds, 2, timeoutMs < 0 ? -1 : RemainingMs(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return WaitResult::kFailed;
+    if (ready == 0) return WaitResult::kTimedOut;
+    if (fds[1].revents != 0) return WaitResult::kReady;
+    // A hung-up tty polls ready for ever and reads nothing: that is the end
+    // of the link, once what it still holds has been read.
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      return QueuedInput(port->fd) > 0 ? WaitResult::kReady : WaitResult::kFailed;
+    }
+    return WaitResult::kReady;
+  }
+}
+
+void WakeWaiters(Handle handle) {
+  const std::uint64_t one = 1;
+  // The eventfd stays readable: every later wait returns at once too.
+  (void)!write(AsPort(handle)->wakeFd, &one, sizeof one);
+}
+
+WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::uint32_t size,
+                      int timeoutMs, std::uint32_t* written) {
+  Port* port = AsPort(handle);
+  const int limitMs = timeoutMs < 0 ? kWriteMsPerByte * static_cast<int>(size) + kWriteMsConstant : timeoutMs;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  const char* bytes = static_cast<const char*>(data);
+  std::uint32_t done = 0;
+  bool waited = false;
+  for (;;) {
+    const ssize_t n = write(port->fd, bytes + done, size - done);
+    if (n > 0) done += static_cast<std::uint32_t>(n);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return WriteResult::kFailed;
+    if (done == size) break;
+    pollfd out{port->fd, POLLOUT, 0};
+    const int remaining = RemainingMs(deadline);
+    if (remaining == 0 || poll(&out, 1, remaining) == 0) return WriteResult::kTimedOut;
+    if ((out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return WriteResult::kFailed;
+    waited = true;
+  }
+  *written = done;
+  return waited ? WriteResult::kDoneAfterWait : WriteResult::kDoneAtOnce;
+}
+
+void ClosePort(Handle handle) {
+  Port* port = AsPort(handle);
+  // Pending output would hold close() for up to 30 s while the tty drains it.
+  tcflush(port->fd, TCIOFLUSH);
+  ioctl(port->fd, TIOCNXCL);
+  flock(port->fd, LOCK_UN);
+  close(port->fd);
+  close(port->wakeFd);
+  delete port;
+}
+
+}  // namespace platform
+}  // namespace ovrin
