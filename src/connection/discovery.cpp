@@ -42,7 +42,7 @@ ProbeOutcome Probe(OvrinComm& comm, platform::Handle port) {
     if (platform::ClearErrorsAndCountQueued(port) > 0) {
       platform::SleepMs(kAnswerPauseMs);
       char answer[kAnswerBufferSize];
-      const long received = platform::ReadQueued(port, answer, sizeof answer);
+      const long received = platform::ReadQueued(port, event, answer, sizeof answer);
       if (received > 0 && ContainsProbeAnswer(answer, static_cast<std::size_t>(received))) {
         outcome = ProbeOutcome::kAccepted;
       }

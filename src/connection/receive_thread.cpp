@@ -36,7 +36,7 @@ bool ReceiveUntilStopped(OvrinComm& comm, platform::Handle event) {
   do {
     long received = 0;
     if (platform::ClearErrorsAndCountQueued(port) > 0) {
-      received = platform::ReadQueued(port, lines.Space(), lines.SpaceLeft());
+      received = platform::ReadQueued(port, event, lines.Space(), lines.SpaceLeft());
       if (received < 0) return false;
       lines.Commit(static_cast<std::size_t>(received),
                    [&comm](const char* line) { DeliverLine(comm, line); });

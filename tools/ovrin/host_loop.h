@@ -2,7 +2,7 @@
 // Windows; and the terminal it runs in.
 #pragma once
 
-#include "ovrin_host.h"
+#include "ovrin_comm.h"
 
 namespace ovrin_tool {
 

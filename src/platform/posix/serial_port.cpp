@@ -93,7 +93,7 @@ std::uint32_t ClearErrorsAndCountQueued(Handle handle) {
   return static_cast<std::uint32_t>(QueuedInput(AsPort(handle)->fd));
 }
 
-long ReadQueued(Handle handle, char* buffer, std::size_t capacity) {
+long ReadQueued(Handle handle, Handle /*event*/, char* buffer, std::size_t capacity) {
   const ssize_t n = read(AsPort(handle)->fd, buffer, capacity);
   if (n >= 0) return static_cast<long>(n);
   return errno == EAGAIN || errno == EINTR ? 0 : -1;

@@ -1,0 +1,114 @@
+// Serial ports on Windows: overlapped I/O on a COM port. Every operation
+// leaves nothing pending when it returns, so its OVERLAPPED record may live on
+// the stack.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace ovrin {
+namespace platform {
+namespace {
+
+constexpr DWORD kQueueSize = 128;
+constexpr DWORD kWriteMsPerByte = 50;
+constexpr DWORD kWriteMsConstant = 1000;
+
+OVERLAPPED Overlapped(Handle event) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  return overlapped;
+}
+
+// Cancels a pending transfer and waits until the system is done with it.
+bool CancelAndFinish(Handle port, OVERLAPPED* overlapped, DWORD* transferred) {
+  CancelIoEx(port, overlapped);
+  return GetOverlappedResult(port, overlapped, transferred, TRUE) != FALSE;
+}
+
+}  // namespace
+
+Handle OpenPort(const std::string& name) {
+  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+bool ConfigurePort(Handle port) {
+  SetupComm(port, kQueueSize, kQueueSize);
+  SetCommMask(port, EV_RXCHAR);
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, kWriteMsPerByte, kWriteMsConstant};
+  SetCommTimeouts(port, &timeouts);
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (!GetCommState(port, &line)) return false;
+  // Everything else, flow control included, stays as the port had it.
+  line.BaudRate = CBR_9600;
+  line.ByteSize = 8;
+  line.Parity = NOPARITY;
+  line.StopBits = ONESTOPBIT;
+  line.EvtChar = 0x0A;
+  SetCommState(port, &line);
+  return true;
+}
+
+void PurgePort(Handle port) { PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
+
+std::uint32_t ClearErrorsAndCountQueued(Handle port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(port, &errors, &status) ? status.cbInQue : 0;
+}
+
+long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity) {
+  OVERLAPPED overlapped = Overlapped(event);
+  DWORD received = 0;
+  // The read time-outs make the read return at once with what is queued.
+  if (!ReadFile(port, buffer, static_cast<DWORD>(capacity), &received, &overlapped)) {
+    if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port, &overlapped, &received, TRUE)) return 0;
+  }
+  return static_cast<long>(received);
+}
+
+WaitResult WaitForInput(Handle port, Handle event, int timeoutMs) {
+  OVERLAPPED overlapped = Overlapped(event);
+  DWORD mask = 0;
+  DWORD ignored = 0;
+  ::ResetEvent(event);
+  if (WaitCommEvent(port, &mask, &overlapped)) return WaitResult::kReady;
+  if (GetLastError() != ERROR_IO_PENDING) return WaitResult::kFailed;
+  const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  if (WaitForSingleObject(event, limit) != WAIT_OBJECT_0) {
+    return CancelAndFinish(port, &overlapped, &ignored) ? WaitResult::kReady : WaitResult::kTimedOut;
+  }
+  if (GetOverlappedResult(port, &overlapped, &ignored, FALSE)) return WaitResult::kReady;
+  // Some drivers abort a wait nobody cancelled: wait again rather than give up.
+  return GetLastError() == ERROR_OPERATION_ABORTED ? WaitResult::kReady : WaitResult::kFailed;
+}
+
+void WakeWaiters(Handle port) { SetCommMask(port, 0); }
+
+WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size, int timeoutMs,
+                      std::uint32_t* written) {
+  OVERLAPPED overlapped = Overlapped(event);
+  DWORD done = 0;
+  if (WriteFile(port, data, size, &done, &overlapped)) {
+    *written = done;
+    return done == size ? WriteResult::kDoneAtOnce : WriteResult::kTimedOut;
+  }
+  if (GetLastError() != ERROR_IO_PENDING) return WriteResult::kFailed;
+  // Without a limit of its own the write ends by the port's write time-out.
+  if (timeoutMs >= 0 && WaitForSingleObject(event, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+    CancelAndFinish(port, &overlapped, &done);
+    return WriteResult::kTimedOut;
+  }
+  if (!GetOverlappedResult(port, &overlapped, &done, TRUE)) return WriteResult::kFailed;
+  *written = done;
+  return done == size ? WriteResult::kDoneAfterWait : WriteResult::kTimedOut;
+}
+
+void ClosePort(Handle port) {
+  PurgePort(port);
+  CloseHandle(port);
+}
+
+}  // namespace platform
+}  // namespace ovrin

@@ -1,0 +1,84 @@
+// A scripted platform for the connection code: ports, the port list, the
+// remembered port, events and message boxes as the test sets them up, with a
+// log of what the code did. For failures the real OS will not produce on demand.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ovrin_host.h"
+#include "platform/platform.h"
+
+namespace fake {
+
+using ovrin::platform::WaitResult;
+using ovrin::platform::WriteResult;
+
+struct PortScript {
+  bool opens = true;
+  bool configures = true;             // GetCommState succeeds
+  std::string probeAnswer;            // queued when the probe is written
+  std::string startAnswer;            // queued when "sm 1" is written
+  std::string measureAnswer;          // queued when "g" is written
+  WriteResult writeResult = WriteResult::kDoneAtOnce;
+  std::deque<WaitResult> waitResults; // returned first by WaitForInput, in order
+  bool readFails = false;
+};
+
+struct Entry {
+  std::string data;
+  bool unfit = false;
+};
+
+struct Write {
+  std::string port;
+  std::string bytes;
+  int timeoutMs;
+};
+
+struct World {
+  // Set up by the test.
+  std::map<std::string, PortScript> ports;
+  std::vector<Entry> listed;
+  bool listOpens = true;
+  std::function<bool(int index)> eventFails = [](int) { return false; };  // by creation index
+  bool threadFails = false;
+  bool settingsOpen = true;
+  bool settingsCreated = false;
+  bool hasRemembered = false;
+  std::string remembered;
+  std::deque<int> answers;  // buttons the default message box returns; else Yes/OK
+
+  // What the code did. `log` holds "open NAME", "close NAME", "box TEXT", "list N".
+  std::vector<std::string> log;
+  std::vector<Write> writes;
+  std::vector<std::pair<std::string, unsigned>> boxes;
+  std::vector<ovrin::Notification> posted;
+  int eventsCreated = 0;
+  int liveHandles = 0;  // ports, events, lists, settings and threads not released
+  int slept = 0;
+  int threadsStarted = 0;
+
+  std::mutex lock;  // guards the fields the receive thread touches
+  std::condition_variable changed;
+};
+
+World& TheWorld();
+void Reset();
+
+// Bytes the meter "sends": queued on the open port called name, read in one
+// ReadQueued each (a chunk is never merged with the next).
+void Receive(const std::string& name, const std::string& chunk);
+// Makes the next waits of port name fail (the link is gone).
+void LoseLink(const std::string& name);
+// Waits until `count` notifications were posted; false after 5 s.
+bool AwaitPosted(std::size_t count);
+// The log entries that start with prefix.
+std::vector<std::string> LogOf(const std::string& prefix);
+
+}  // namespace fake
