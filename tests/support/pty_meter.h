@@ -1,0 +1,92 @@
+// A meter inside the test: a pseudo-terminal whose far end the test drives,
+// answering commands by a function and recording every byte it receives.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+class PtyMeter {
+ public:
+  // Returns the bytes to send for one command line ("" for none).
+  using Answers = std::function<std::string(const std::string& command)>;
+  static std::string MeterAnswers(const std::string& command);
+
+  explicit PtyMeter(Answers answers = MeterAnswers);
+  ~PtyMeter();
+  PtyMeter(const PtyMeter&) = delete;
+  PtyMeter& operator=(const PtyMeter&) = delete;
+
+  const std::string& Path() const { return path_; }
+  int MasterFd() const { return master_; }
+  // Bytes to the host, as one write.
+  void Send(const std::string& bytes);
+  // Every byte received so far.
+  std::string Received();
+  // Waits until the received bytes contain needle; false after timeoutMs.
+  bool AwaitReceived(const std::string& needle, int timeoutMs = 5000);
+  // The meter goes away: its side of the terminal closes.
+  void Hangup();
+
+ private:
+  void Run();
+
+  Answers answers_;
+  std::string path_;
+  int master_ = -1;
+  int keepOpen_ = -1;
+  int stopFd_ = -1;
+  std::thread reader_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string received_;
+};
+
+// An ovrin-sim process on its own pseudo-terminal, ended when this goes.
+class SimProcess {
+ public:
+  explicit SimProcess(const std::string& arguments = "");
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  int pid_ = -1;
+  std::string path_;
+};
+
+// A fresh directory under /tmp, removed with its contents when this goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Points the library at the given ports (in order) and at a settings
+// directory of its own, for the life of this object.
+class PortEnvironment {
+ public:
+  explicit PortEnvironment(const std::vector<std::string>& ports);
+  ~PortEnvironment();
+  void SetPorts(const std::vector<std::string>& ports);
+  std::string SettingsFile() const { return config_.Path() + "/Quenmark/OVRIN.conf"; }
+  const std::string& ConfigHome() const { return config_.Path(); }
+
+ private:
+  TempDir config_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace testing_support
