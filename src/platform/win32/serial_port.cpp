@@ -12,6 +12,9 @@ namespace {
 constexpr DWORD kQueueSize = 128;
 constexpr DWORD kWriteMsPerByte = 50;
 constexpr DWORD kWriteMsConstant = 1000;
+constexpr DWORD kInputMask = EV_RXCHAR;
+// Queued bytes are there already: a read of them that takes longer is stuck.
+constexpr DWORD kReadCompletionMs = 1000;
 
 OVERLAPPED Overlapped(Handle event) {
   OVERLAPPED overlapped{};
@@ -25,6 +28,11 @@ bool CancelAndFinish(Handle port, OVERLAPPED* overlapped, DWORD* transferred) {
   return GetOverlappedResult(port, overlapped, transferred, TRUE) != FALSE;
 }
 
+bool Woken(Handle port) {
+  DWORD mask = kInputMask;
+  return GetCommMask(port, &mask) && mask == 0;
+}
+
 }  // namespace
 
 Handle OpenPort(const std::string& name) {
@@ -34,7 +42,7 @@ Handle OpenPort(const std::string& name) {
 
 bool ConfigurePort(Handle port) {
   SetupComm(port, kQueueSize, kQueueSize);
-  SetCommMask(port, EV_RXCHAR);
+  SetCommMask(port, kInputMask);
   COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, kWriteMsPerByte, kWriteMsConstant};
   SetCommTimeouts(port, &timeouts);
   DCB line{};
@@ -59,11 +67,21 @@ std::uint32_t ClearErrorsAndCountQueued(Handle port) {
 }
 
 long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity) {
+  // Asks only for what is queued: some serial drivers (Wine's among them)
+  // keep an overlapped read of an empty queue pending despite the read
+  // time-outs, and a read must never wait.
+  const std::uint32_t queued = ClearErrorsAndCountQueued(port);
+  if (queued == 0) return 0;
+  const DWORD wanted = static_cast<DWORD>(queued < capacity ? queued : capacity);
   OVERLAPPED overlapped = Overlapped(event);
   DWORD received = 0;
-  // The read time-outs make the read return at once with what is queued.
-  if (!ReadFile(port, buffer, static_cast<DWORD>(capacity), &received, &overlapped)) {
-    if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port, &overlapped, &received, TRUE)) return 0;
+  if (!ReadFile(port, buffer, wanted, &received, &overlapped)) {
+    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    const bool done = WaitForSingleObject(event, kReadCompletionMs) == WAIT_OBJECT_0;
+    if (!(done ? GetOverlappedResult(port, &overlapped, &received, FALSE) != FALSE
+               : CancelAndFinish(port, &overlapped, &received))) {
+      return 0;
+    }
   }
   return static_cast<long>(received);
 }
@@ -73,11 +91,24 @@ WaitResult WaitForInput(Handle port, Handle event, int timeoutMs) {
   DWORD mask = 0;
   DWORD ignored = 0;
   ::ResetEvent(event);
+  // A port woken by WakeWaiters has mask 0: a wait on it must not begin.
+  if (Woken(port)) return WaitResult::kReady;
   if (WaitCommEvent(port, &mask, &overlapped)) return WaitResult::kReady;
   if (GetLastError() != ERROR_IO_PENDING) return WaitResult::kFailed;
+  if (Woken(port)) {
+    // Woken between the test and the start of this wait: end it as the wake
+    // would have.
+    SetCommMask(port, 0);
+    GetOverlappedResult(port, &overlapped, &ignored, TRUE);
+    return WaitResult::kReady;
+  }
   const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
   if (WaitForSingleObject(event, limit) != WAIT_OBJECT_0) {
-    return CancelAndFinish(port, &overlapped, &ignored) ? WaitResult::kReady : WaitResult::kTimedOut;
+    // Setting the mask again completes the pending wait at once (cancelling
+    // it is not honoured by every serial driver).
+    SetCommMask(port, kInputMask);
+    GetOverlappedResult(port, &overlapped, &ignored, TRUE);
+    return WaitResult::kTimedOut;
   }
   if (GetOverlappedResult(port, &overlapped, &ignored, FALSE)) return WaitResult::kReady;
   // Some drivers abort a wait nobody cancelled: wait again rather than give up.
