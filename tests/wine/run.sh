@@ -43,4 +43,20 @@ for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/d
 status=0
 wine "$windows/dll_test.exe" COM7 || status=1
 wine "$windows/platform_test.exe" COM7 COM5 || status=1
+
+# expect_output NAME PATTERN COMMAND...: the program succeeds and prints PATTERN.
+expect_output() {
+  local name=$1 pattern=$2 output
+  shift 2
+  if output=$("$@" 2>&1) && grep -q -- "$pattern" <<<"$output"; then
+    echo "$name: ok"
+  else
+    printf '%s: FAILED\n%s\n' "$name" "$output"
+    status=1
+  fi
+}
+wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
+expect_output "ovrin.exe measure" "kind 6  auxDigit 0  value1 12345" wine "$windows/ovrin.exe" measure --count 2
+expect_output "ovrin.exe error" "252: Temperature too high" wine "$windows/ovrin.exe" error 252
+expect_output "win32_host.exe" "kind 6, value 12345" wine "$windows/win32_host.exe"
 exit $status

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs with apt-get whatever the builds and tests need and is missing.
+# Usage: install-deps.sh [--native]   (--native: only what the native build needs)
+set -euo pipefail
+packages=(cmake ninja-build g++ make pkg-config python3 libgtest-dev libgmock-dev)
+if [ "${1:-}" != "--native" ]; then
+  packages+=(libbenchmark-dev mingw-w64 wine wine64 util-linux)
+fi
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

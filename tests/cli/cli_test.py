@@ -1,0 +1,177 @@
+"""The ovrin command and the POSIX example host against ovrin-sim processes.
+
+Usage: cli_test.py BUILD_DIR
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else "build"
+
+
+class Sim:
+    """An ovrin-sim process; its terminal's path is .path."""
+
+    def __init__(self, *args):
+        self.process = subprocess.Popen([os.path.join(BUILD, "ovrin-sim"), *args],
+                                        stdout=subprocess.PIPE, text=True)
+        self.path = self.process.stdout.readline().strip()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=5)
+
+
+class OvrinCommandTest(unittest.TestCase):
+    def setUp(self):
+        self.config = tempfile.TemporaryDirectory()
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.stop()
+        self.config.cleanup()
+
+    def sim(self, *args):
+        sim = Sim(*args)
+        self.sims.append(sim)
+        return sim
+
+    def environment(self, ports):
+        env = dict(os.environ, XDG_CONFIG_HOME=self.config.name, OVRIN_SERIAL_PORTS=":".join(ports))
+        return env
+
+    def ovrin(self, *args, ports=(), timeout=30):
+        return subprocess.run([os.path.join(BUILD, "ovrin"), *args], env=self.environment(ports),
+                              capture_output=True, text=True, timeout=timeout, stdin=subprocess.DEVNULL)
+
+    def test_find_prints_the_port(self):
+        silent = self.sim("--silent")
+        meter = self.sim()
+        result = self.ovrin("find", ports=[silent.path, meter.path])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.strip(), meter.path)
+
+    def test_measure_prints_every_reading(self):
+        meter = self.sim("--value", "1000", "--step", "25")
+        result = self.ovrin("measure", "--count", "3", "--interval", "50", ports=[meter.path])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        values = [line.split()[5] for line in result.stdout.splitlines()]
+        self.assertEqual(values, ["1000", "1025", "1050"])
+
+    def test_measure_as_json(self):
+        meter = self.sim("--value", "-42")
+        result = self.ovrin("measure", "--json", ports=[meter.path])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(json.loads(result.stdout), {"kind": 6, "auxDigit": 0, "value1": -42, "value2": 0})
+
+    def test_error_reply_is_explained(self):
+        meter = self.sim("--error", "252")
+        result = self.ovrin("measure", ports=[meter.path])
+        self.assertEqual(result.stdout.strip(), "error 252: Temperature too high")
+        result = self.ovrin("measure", "--json", ports=[meter.path])
+        self.assertEqual(json.loads(result.stdout), {"kind": 1, "code": 252, "error": "Temperature too high"})
+
+    def test_port_option_is_tried_first(self):
+        first = self.sim()
+        second = self.sim()
+        result = self.ovrin("find", "--port", second.path, ports=[first.path, second.path])
+        self.assertEqual(result.stdout.strip(), second.path, result.stderr)
+
+    def test_error_texts(self):
+        result = self.ovrin("error", "203", "0", "-5")
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout.splitlines(), [
+            "203: Invalid command or invalid parameter", "0: unkown error", "-5: unkown error"])
+
+    def test_exit_codes(self):
+        silent = self.sim("--silent")
+        cases = [
+            (["bogus"], 2), (["measure", "--count", "0"], 2), (["measure", "--count"], 2),
+            (["measure", "--frobnicate"], 2), (["error"], 2), (["error", "12x"], 2), ([], 2),
+            (["measure"], 1),
+        ]
+        for args, code in cases:
+            with self.subTest(args=args):
+                result = self.ovrin(*args, ports=[silent.path])
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertTrue(result.stderr.startswith("ovrin: "), result.stderr)
+
+    def test_no_reply_in_time(self):
+        meter = self.sim("--probe-delay", "0", "--delay", "2000")
+        result = self.ovrin("measure", "--timeout", "300", ports=[meter.path])
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertIn("no reply", result.stderr)
+
+    def test_question_answered_no_stops_the_search(self):
+        sims = [self.sim("--silent") for _ in range(4)]
+        meter = self.sim()
+        ports = [sim.path for sim in sims] + [meter.path]
+        self.assertEqual(self.ovrin("find", "--no", ports=ports).returncode, 1)
+        result = self.ovrin("find", "--yes", ports=ports)
+        self.assertEqual(result.stdout.strip(), meter.path, result.stderr)
+
+    def test_monitor_reports_a_lost_link(self):
+        meter = self.sim()
+        monitor = subprocess.Popen([os.path.join(BUILD, "ovrin"), "monitor"], env=self.environment([meter.path]),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertIn("kind 0", monitor.stdout.readline())  # the answer to the start-up command
+        meter.stop()
+        self.assertEqual(monitor.wait(timeout=10), 4)
+        self.assertIn("lost", monitor.stderr.read())
+
+    def test_monitor_ends_cleanly_on_interrupt(self):
+        meter = self.sim()
+        monitor = subprocess.Popen([os.path.join(BUILD, "ovrin"), "monitor"], env=self.environment([meter.path]),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        monitor.stdout.readline()
+        monitor.send_signal(signal.SIGINT)
+        self.assertEqual(monitor.wait(timeout=10), 0)
+
+    def test_example_host_measures(self):
+        meter = self.sim("--value", "300", "--step", "1")
+        result = subprocess.run([os.path.join(BUILD, "posix_host"), "2"], env=self.environment([meter.path]),
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines(), ["meter on " + meter.path, "distance 300", "distance 301"])
+
+
+class SimulatorTest(unittest.TestCase):
+    def test_help_and_bad_options(self):
+        sim = os.path.join(BUILD, "ovrin-sim")
+        self.assertIn("--fragment", subprocess.run([sim, "--help"], capture_output=True, text=True).stdout)
+        self.assertEqual(subprocess.run([sim, "--delay", "x"], capture_output=True).returncode, 2)
+
+    def test_link_and_clean_exit(self):
+        with tempfile.TemporaryDirectory() as folder:
+            link = os.path.join(folder, "meter")
+            sim = Sim("--link", link)
+            self.assertEqual(os.path.realpath(link), sim.path)
+            sim.process.send_signal(signal.SIGINT)
+            self.assertEqual(sim.process.wait(timeout=5), 0)
+            self.assertFalse(os.path.lexists(link))
+
+    def test_paced_answer_takes_the_wire_time(self):
+        sim = Sim("--baud", "1200")  # 17 bytes of answer at 120 bytes/s: about 140 ms
+        fd = os.open(sim.path, os.O_RDWR | os.O_NOCTTY)
+        try:
+            os.write(fd, b"g\r\n")
+            start = time.monotonic()
+            received = b""
+            while not received.endswith(b"\r\n"):
+                received += os.read(fd, 64)
+            self.assertGreater(time.monotonic() - start, 0.12)
+            self.assertTrue(received.startswith(b"31..00+"), received)
+        finally:
+            os.close(fd)
+            sim.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
