@@ -17,23 +17,23 @@
 
 // What a reply line was, by the key it starts with.
 enum ReplyKind : std::int16_t {
-  ReplyNone = 0,    // "?" or a line with no known key
-  ReplyError = 1,   // "@E": value1 is the device error code, see DescError
-  Reply12 = 2,      // "12.."
-  Reply13 = 3,      // "13..": value1 and value2
-  Reply14 = 4,      // "14..": value1 and value2
-  Reply15 = 5,      // "15.."
-  Reply31 = 6,      // "31..": auxDigit too
-  Reply40 = 7,      // "40.."
-  Reply51 = 8,      // "51.."
-  Reply53 = 9,      // "53.."
-  Reply314 = 10,    // "314.": auxDigit too
-  Reply315 = 11,    // "315.": auxDigit too
-  Reply4001 = 12,   // "4001"
-  Reply4002 = 13,   // "4002"
-  Reply4003 = 14,   // "4003"
-  Reply5000 = 15,   // "5000"
-  Reply5001 = 16    // "5001"
+  ReplyNone = 0,   // "?" or a line with no known key
+  ReplyError = 1,  // "@E": value1 is the device error code, see DescError
+  Reply12 = 2,     // "12.."
+  Reply13 = 3,     // "13..": value1 and value2
+  Reply14 = 4,     // "14..": value1 and value2
+  Reply15 = 5,     // "15.."
+  Reply31 = 6,     // "31..": auxDigit too
+  Reply40 = 7,     // "40.."
+  Reply51 = 8,     // "51.."
+  Reply53 = 9,     // "53.."
+  Reply314 = 10,   // "314.": auxDigit too
+  Reply315 = 11,   // "315.": auxDigit too
+  Reply4001 = 12,  // "4001"
+  Reply4002 = 13,  // "4002"
+  Reply4003 = 14,  // "4003"
+  Reply5000 = 15,  // "5000"
+  Reply5001 = 16   // "5001"
 };
 
 // One decoded reply line. Hosts read it in place, so its layout is fixed.

@@ -2,7 +2,7 @@
 # Installs with apt-get whatever the builds and tests need and is missing.
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
 set -euo pipefail
-packages=(cmake ninja-build g++ make pkg-config python3 libgtest-dev libgmock-dev)
+packages=(cmake ninja-build g++ make pkg-config python3 libgtest-dev libgmock-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
   packages+=(libbenchmark-dev mingw-w64 wine wine64 util-linux)
 fi

@@ -14,7 +14,5 @@ struct OvrinCommAccess {
   static OvrinHandle IdleEvent(const OvrinComm& c) { return c.idleEvent; }
   static OvrinHandle ReceiveThread(const OvrinComm& c) { return c.receiveThread; }
   static OvrinHandle FindAndOpen(OvrinComm& c, std::string& port) { return c.FindAndOpen(port); }
-  static int SendMsg(OvrinComm& c, OvrinHandle port, const std::string& text) {
-    return c.SendMsg(port, text);
-  }
+  static int SendMsg(OvrinComm& c, OvrinHandle port, const std::string& text) { return c.SendMsg(port, text); }
 };

@@ -1,5 +1,6 @@
 // Commands to the meter: SendMsg frames any text, DistanceMeasure writes "g".
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 
 #include "host_messages.h"
 #include "ovrin_comm.h"
@@ -22,8 +23,8 @@ int OvrinComm::SendMsg(OvrinHandle port, std::string text) {
   platform::Handle event = platform::CreateManualEvent(false);
   if (event == nullptr) return 0;
   char staging[kStagingSize];
-  std::memcpy(staging, text.data(), text.size());
-  std::memcpy(staging + text.size(), kFrameEnd, sizeof kFrameEnd);
+  std::copy(text.begin(), text.end(), staging);  // by length: a NUL in the text is sent too
+  std::copy(std::begin(kFrameEnd), std::end(kFrameEnd), staging + text.size());
   const auto size = static_cast<std::uint32_t>(text.size() + sizeof kFrameEnd);
 
   platform::ClearErrorsAndCountQueued(port);
@@ -57,12 +58,9 @@ int OvrinComm::DistanceMeasure() {
     return 0;
   }
   std::uint32_t written = 0;
-  const platform::WriteResult result = platform::WritePort(
-      portHandle, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+  const platform::WriteResult result =
+      platform::WritePort(portHandle, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
   platform::CloseEvent(event);
   // 1 only when the command reached the port; a lost command is no success.
-  return result == platform::WriteResult::kDoneAtOnce ||
-                 result == platform::WriteResult::kDoneAfterWait
-             ? 1
-             : 0;
+  return result == platform::WriteResult::kDoneAtOnce || result == platform::WriteResult::kDoneAfterWait ? 1 : 0;
 }

@@ -54,8 +54,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   notifyWindow = window;
   listenEvent = platform::CreateManualEvent(true);
   idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
-  receiveThread = idleEvent != nullptr ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this)
-                                       : nullptr;
+  receiveThread = idleEvent != nullptr ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this) : nullptr;
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
     if (idleEvent != nullptr) platform::CloseEvent(idleEvent);

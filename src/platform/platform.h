@@ -55,8 +55,8 @@ enum class WriteResult {
 };
 // Writes `size` bytes as one transfer. timeoutMs -1 waits until the port's
 // own write time-out ends it. `written` receives the byte count on kDoneAtOnce.
-WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size,
-                      int timeoutMs, std::uint32_t* written);
+WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size, int timeoutMs,
+                      std::uint32_t* written);
 // Discards pending output and releases the port.
 void ClosePort(Handle port);
 
@@ -93,8 +93,7 @@ void SleepMs(int milliseconds);
 // Shows text with the given style when the host has no handler of its own.
 int DefaultMessageBox(const char* text, unsigned style);
 // Queues a notification for the host without waiting.
-void PostNotification(WindowHandle window, unsigned message, std::uintptr_t wParam,
-                      std::intptr_t lParam);
+void PostNotification(WindowHandle window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
 // ---- The system's list of serial ports -------------------------------------
 

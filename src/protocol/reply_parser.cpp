@@ -24,22 +24,14 @@ struct KeyRule {
 
 // A rule's value field is read when its last column is not 0.
 constexpr KeyRule kRules[] = {
-    {"@E", ReplyError, false, {2, 4}, kNoField},
-    {"12..", Reply12, false, kSignedValue, kNoField},
-    {"13..", Reply13, false, {7, 10}, {11, 14}},
-    {"14..", Reply14, false, {7, 12}, {13, 14}},
-    {"15..", Reply15, false, kSignedValue, kNoField},
-    {"31..", Reply31, true, kSignedValue, kNoField},
-    {"40..", Reply40, false, kSignedValue, kNoField},
-    {"51..", Reply51, false, kSignedValue, kNoField},
-    {"53..", Reply53, false, kSignedValue, kNoField},
-    {"314.", Reply314, true, kSignedValue, kNoField},
-    {"315.", Reply315, true, kSignedValue, kNoField},
-    {"4001", Reply4001, false, kSignedValue, kNoField},
-    {"4002", Reply4002, false, kSignedValue, kNoField},
-    {"4003", Reply4003, false, kSignedValue, kNoField},
-    {"5000", Reply5000, false, kSignedValue, kNoField},
-    {"5001", Reply5001, false, kSignedValue, kNoField},
+    {"@E", ReplyError, false, {2, 4}, kNoField},        {"12..", Reply12, false, kSignedValue, kNoField},
+    {"13..", Reply13, false, {7, 10}, {11, 14}},        {"14..", Reply14, false, {7, 12}, {13, 14}},
+    {"15..", Reply15, false, kSignedValue, kNoField},   {"31..", Reply31, true, kSignedValue, kNoField},
+    {"40..", Reply40, false, kSignedValue, kNoField},   {"51..", Reply51, false, kSignedValue, kNoField},
+    {"53..", Reply53, false, kSignedValue, kNoField},   {"314.", Reply314, true, kSignedValue, kNoField},
+    {"315.", Reply315, true, kSignedValue, kNoField},   {"4001", Reply4001, false, kSignedValue, kNoField},
+    {"4002", Reply4002, false, kSignedValue, kNoField}, {"4003", Reply4003, false, kSignedValue, kNoField},
+    {"5000", Reply5000, false, kSignedValue, kNoField}, {"5001", Reply5001, false, kSignedValue, kNoField},
 };
 
 constexpr KeyRule kUnmatched{"", ReplyNone, false, kSignedValue, kNoField};

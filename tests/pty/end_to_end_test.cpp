@@ -194,10 +194,10 @@ TEST_F(EndToEndTest, RememberedValuesThatCannotBeUsed) {
   PortEnvironment environment({meter.Path()});
   mkdir((environment.ConfigHome() + "/Quenmark").c_str(), 0700);
   const std::string cases[] = {
-      "other=1\n",                                         // no value: kept as it is
+      "other=1\n",                                        // no value: kept as it is
       "COMPort=" + std::string(80, 'x') + "\nother=2\n",  // too long to be a port
-      "COMPort=/dev/nonexistent\r\n",                      // a port that is gone
-      std::string("\0\xff\n", 3),                          // not text at all
+      "COMPort=/dev/nonexistent\r\n",                     // a port that is gone
+      std::string("\0\xff\n", 3),                         // not text at all
   };
   for (const std::string& content : cases) {
     testing_support::WriteFile(environment.SettingsFile(), content);

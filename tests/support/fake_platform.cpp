@@ -38,7 +38,6 @@ std::map<std::string, Port*>& OpenPorts() {
 Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
 PortScript& ScriptOf(const Port* port) { return TheWorld().ports[port->name]; }
 
-
 }  // namespace
 
 World& TheWorld() { return *gWorld; }

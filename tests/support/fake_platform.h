@@ -21,12 +21,12 @@ using ovrin::platform::WriteResult;
 
 struct PortScript {
   bool opens = true;
-  bool configures = true;             // GetCommState succeeds
-  std::string probeAnswer;            // queued when the probe is written
-  std::string startAnswer;            // queued when "sm 1" is written
-  std::string measureAnswer;          // queued when "g" is written
+  bool configures = true;     // GetCommState succeeds
+  std::string probeAnswer;    // queued when the probe is written
+  std::string startAnswer;    // queued when "sm 1" is written
+  std::string measureAnswer;  // queued when "g" is written
   WriteResult writeResult = WriteResult::kDoneAtOnce;
-  std::deque<WaitResult> waitResults; // returned first by WaitForInput, in order
+  std::deque<WaitResult> waitResults;  // returned first by WaitForInput, in order
   bool readFails = false;
 };
 

@@ -81,13 +81,17 @@ TEST_F(DiscoveryTest, QuestionComesOnceBeforeTheFourthListedPort) {
   };
   const Case cases[] = {
       {3, {}, {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3"}},
-      {4, {ovrin::kButtonYes}, {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3",
-                                kQuestionBox, "open COM4", "close COM4"}},
-      {6, {ovrin::kButtonYes}, {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3",
-                                kQuestionBox, "open COM4", "close COM4", "open COM5", "close COM5", "open COM6",
-                                "close COM6"}},
-      {6, {ovrin::kButtonNo}, {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3",
-                               kQuestionBox}},
+      {4,
+       {ovrin::kButtonYes},
+       {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3", kQuestionBox, "open COM4",
+        "close COM4"}},
+      {6,
+       {ovrin::kButtonYes},
+       {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3", kQuestionBox, "open COM4",
+        "close COM4", "open COM5", "close COM5", "open COM6", "close COM6"}},
+      {6,
+       {ovrin::kButtonNo},
+       {"open COM1", "close COM1", "open COM2", "close COM2", "open COM3", "close COM3", kQuestionBox}},
   };
   for (const Case& c : cases) {
     fake::Reset();

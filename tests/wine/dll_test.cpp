@@ -46,8 +46,8 @@ UINT NextMessage(HWND window, DWORD timeoutMs) {
 std::string RememberedPort() {
   char value[80] = {};
   DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Quenmark\\OVRIN", "COMPort", RRF_RT_REG_SZ, nullptr, value,
-                   &size) != ERROR_SUCCESS) {
+  if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Quenmark\\OVRIN", "COMPort", RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
     return "";
   }
   return value;

@@ -17,9 +17,14 @@ void ListedNamesBecomePortNames() {
     bool usable;
     const char* name;
   };
-  const Case cases[] = {{"COM3", true, "COM3"},         {"com3", true, "COM3"},  {"com12", true, "\\\\.\\COM12"},
-                        {"\\\\.\\COM5", false, ""},     {"lpt1", false, ""},     {"CO", false, ""},
-                        {"", false, ""},                {"Com255", true, "\\\\.\\COM255"}};
+  const Case cases[] = {{"COM3", true, "COM3"},
+                        {"com3", true, "COM3"},
+                        {"com12", true, "\\\\.\\COM12"},
+                        {"\\\\.\\COM5", false, ""},
+                        {"lpt1", false, ""},
+                        {"CO", false, ""},
+                        {"", false, ""},
+                        {"Com255", true, "\\\\.\\COM255"}};
   for (const Case& c : cases) {
     std::string name = c.listed;
     const bool usable = platform::PortNameFromListing(&name);

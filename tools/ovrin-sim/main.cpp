@@ -143,45 +143,98 @@ int main(int argc, char** argv) {
   Delivery how;
   std::string link;
   bool verbose = false;
-  enum { kLink = 1, kValue, kStep, kError, kProbeReply, kStartReply, kDelay, kProbeDelay, kBaud,
-         kFragment, kGap, kRepeat, kSilent, kVerbose, kHelp };
-  const option options[] = {
-      {"link", required_argument, nullptr, kLink},         {"value", required_argument, nullptr, kValue},
-      {"step", required_argument, nullptr, kStep},         {"error", required_argument, nullptr, kError},
-      {"probe-reply", required_argument, nullptr, kProbeReply},
-      {"start-reply", required_argument, nullptr, kStartReply},
-      {"delay", required_argument, nullptr, kDelay},       {"probe-delay", required_argument, nullptr, kProbeDelay},
-      {"baud", required_argument, nullptr, kBaud},         {"fragment", required_argument, nullptr, kFragment},
-      {"gap", required_argument, nullptr, kGap},           {"repeat", required_argument, nullptr, kRepeat},
-      {"silent", no_argument, nullptr, kSilent},           {"verbose", no_argument, nullptr, kVerbose},
-      {"help", no_argument, nullptr, kHelp},               {nullptr, 0, nullptr, 0}};
+  enum {
+    kLink = 1,
+    kValue,
+    kStep,
+    kError,
+    kProbeReply,
+    kStartReply,
+    kDelay,
+    kProbeDelay,
+    kBaud,
+    kFragment,
+    kGap,
+    kRepeat,
+    kSilent,
+    kVerbose,
+    kHelp
+  };
+  const option options[] = {{"link", required_argument, nullptr, kLink},
+                            {"value", required_argument, nullptr, kValue},
+                            {"step", required_argument, nullptr, kStep},
+                            {"error", required_argument, nullptr, kError},
+                            {"probe-reply", required_argument, nullptr, kProbeReply},
+                            {"start-reply", required_argument, nullptr, kStartReply},
+                            {"delay", required_argument, nullptr, kDelay},
+                            {"probe-delay", required_argument, nullptr, kProbeDelay},
+                            {"baud", required_argument, nullptr, kBaud},
+                            {"fragment", required_argument, nullptr, kFragment},
+                            {"gap", required_argument, nullptr, kGap},
+                            {"repeat", required_argument, nullptr, kRepeat},
+                            {"silent", no_argument, nullptr, kSilent},
+                            {"verbose", no_argument, nullptr, kVerbose},
+                            {"help", no_argument, nullptr, kHelp},
+                            {nullptr, 0, nullptr, 0}};
   for (int choice; (choice = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
     long number = 0;
     const bool numeric = optarg != nullptr && ParseNumber(optarg, &number);
     const bool needsNumber = choice == kValue || choice == kStep || choice == kError || choice == kDelay ||
-                             choice == kProbeDelay || choice == kBaud || choice == kFragment ||
-                             choice == kGap || choice == kRepeat;
+                             choice == kProbeDelay || choice == kBaud || choice == kFragment || choice == kGap ||
+                             choice == kRepeat;
     if (needsNumber && (!numeric || (choice != kValue && choice != kStep && number < 0))) {
       std::fprintf(stderr, "ovrin-sim: %s needs a number, not \"%s\"\n", argv[optind - 1], optarg);
       return 2;
     }
     switch (choice) {
-      case kLink: link = optarg; break;
-      case kValue: meter.value = number; break;
-      case kStep: meter.step = number; break;
-      case kError: meter.errorCode = static_cast<int>(number); break;
-      case kProbeReply: meter.probeReply = optarg; break;
-      case kStartReply: meter.startReply = optarg; break;
-      case kDelay: how.delayMs = static_cast<int>(number); break;
-      case kProbeDelay: how.probeDelayMs = static_cast<int>(number); break;
-      case kBaud: how.baud = number; break;
-      case kFragment: how.fragment = static_cast<std::size_t>(number); break;
-      case kGap: how.gapMs = static_cast<int>(number); break;
-      case kRepeat: meter.repeat = static_cast<int>(number); break;
-      case kSilent: meter.silent = true; break;
-      case kVerbose: verbose = true; break;
-      case kHelp: std::fputs(kUsage, stdout); return 0;
-      default: std::fputs(kUsage, stderr); return 2;
+      case kLink:
+        link = optarg;
+        break;
+      case kValue:
+        meter.value = number;
+        break;
+      case kStep:
+        meter.step = number;
+        break;
+      case kError:
+        meter.errorCode = static_cast<int>(number);
+        break;
+      case kProbeReply:
+        meter.probeReply = optarg;
+        break;
+      case kStartReply:
+        meter.startReply = optarg;
+        break;
+      case kDelay:
+        how.delayMs = static_cast<int>(number);
+        break;
+      case kProbeDelay:
+        how.probeDelayMs = static_cast<int>(number);
+        break;
+      case kBaud:
+        how.baud = number;
+        break;
+      case kFragment:
+        how.fragment = static_cast<std::size_t>(number);
+        break;
+      case kGap:
+        how.gapMs = static_cast<int>(number);
+        break;
+      case kRepeat:
+        meter.repeat = static_cast<int>(number);
+        break;
+      case kSilent:
+        meter.silent = true;
+        break;
+      case kVerbose:
+        verbose = true;
+        break;
+      case kHelp:
+        std::fputs(kUsage, stdout);
+        return 0;
+      default:
+        std::fputs(kUsage, stderr);
+        return 2;
     }
   }
   if (optind < argc) {
@@ -226,8 +279,7 @@ int main(int argc, char** argv) {
     }
     for (const std::string& command : reader.Feed(buffer, static_cast<std::size_t>(n))) {
       const bool probe = command == "N02N";
-      Deliver(master, answers.Answer(command), probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs,
-              how);
+      Deliver(master, answers.Answer(command), probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs, how);
     }
   }
   if (!link.empty()) unlink(link.c_str());

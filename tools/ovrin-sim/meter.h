@@ -9,11 +9,11 @@ namespace ovrin_sim {
 struct MeterOptions {
   std::string probeReply = "12....+00000042";
   std::string startReply = "?";
-  long value = 12345;       // the distance "g" answers with
-  long step = 0;            // added to the value after every measurement
-  int errorCode = 0;        // nonzero: "g" answers "@E" and this code
-  int repeat = 1;           // lines per answer, all in one write
-  bool silent = false;      // answers nothing at all
+  long value = 12345;   // the distance "g" answers with
+  long step = 0;        // added to the value after every measurement
+  int errorCode = 0;    // nonzero: "g" answers "@E" and this code
+  int repeat = 1;       // lines per answer, all in one write
+  bool silent = false;  // answers nothing at all
 };
 
 // Splits the bytes a host sends into command lines: each ends in CR LF, and a

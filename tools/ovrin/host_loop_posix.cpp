@@ -36,8 +36,8 @@ Waited HostLoop::Wait(ovrin::Notification* out, int timeoutMs) {
   while (!gInterrupted) {
     int slice = kSliceMs;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
       if (left <= 0) return state_->queue.Wait(*out, 0) ? Waited::kNotification : Waited::kTimedOut;
       if (left < slice) slice = static_cast<int>(left);
     }

@@ -45,8 +45,8 @@ bool ParseCommand(const std::string& word, Command* command) {
   static const struct {
     const char* word;
     Command command;
-  } kCommands[] = {{"find", Command::kFind},       {"measure", Command::kMeasure}, {"monitor", Command::kMonitor},
-                   {"error", Command::kError},     {"help", Command::kHelp},       {"--help", Command::kHelp}};
+  } kCommands[] = {{"find", Command::kFind},   {"measure", Command::kMeasure}, {"monitor", Command::kMonitor},
+                   {"error", Command::kError}, {"help", Command::kHelp},       {"--help", Command::kHelp}};
   for (const auto& entry : kCommands) {
     if (word == entry.word) {
       *command = entry.command;
@@ -72,9 +72,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     long* target;
     long minimum;
   };
-  const NumberOption numbers[] = {{"--count", &options->count, 1},
-                                  {"--interval", &options->intervalMs, 0},
-                                  {"--timeout", &options->timeoutMs, 1}};
+  const NumberOption numbers[] = {
+      {"--count", &options->count, 1}, {"--interval", &options->intervalMs, 0}, {"--timeout", &options->timeoutMs, 1}};
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;

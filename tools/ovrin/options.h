@@ -11,14 +11,14 @@ enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
 
 struct Options {
   Command command = Command::kHelp;
-  std::string port;          // --port: tried first
-  long count = 1;            // --count
-  long intervalMs = 0;       // --interval
-  long timeoutMs = 10000;    // --timeout: wait for each reply
-  bool json = false;         // --json
-  bool verbose = false;      // --verbose: also the start-up reply
+  std::string port;        // --port: tried first
+  long count = 1;          // --count
+  long intervalMs = 0;     // --interval
+  long timeoutMs = 10000;  // --timeout: wait for each reply
+  bool json = false;       // --json
+  bool verbose = false;    // --verbose: also the start-up reply
   Answer answer = Answer::kAsk;
-  std::vector<int> codes;    // ovrin error CODE...
+  std::vector<int> codes;  // ovrin error CODE...
 };
 
 extern const char kUsage[];

@@ -38,11 +38,11 @@ std::string FormatReply(const MeasureRecord& record, bool json) {
     }
     return line;
   }
-  std::snprintf(line, sizeof line,
-                json ? "{\"kind\":%d,\"auxDigit\":%d,\"value1\":%d,\"value2\":%d}"
-                     : "kind %d  auxDigit %d  value1 %d  value2 %d",
-                static_cast<int>(record.kind), static_cast<int>(record.auxDigit), static_cast<int>(record.value1),
-                static_cast<int>(record.value2));
+  std::snprintf(
+      line, sizeof line,
+      json ? "{\"kind\":%d,\"auxDigit\":%d,\"value1\":%d,\"value2\":%d}" : "kind %d  auxDigit %d  value1 %d  value2 %d",
+      static_cast<int>(record.kind), static_cast<int>(record.auxDigit), static_cast<int>(record.value1),
+      static_cast<int>(record.value2));
   return line;
 }
 

@@ -70,8 +70,8 @@ bool ConfigurePort(Handle handle) {
   termios settings{};
   if (tcgetattr(port->fd, &settings) != 0) return false;
   // Raw 8N1 at 9600; the flow-control flags (CRTSCTS, IXON, IXOFF) stay as found.
-  settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                               INPCK | IUCLC | IMAXBEL);
+  settings.c_iflag &=
+      ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK | IUCLC | IMAXBEL);
   settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
@@ -124,8 +124,8 @@ void WakeWaiters(Handle handle) {
   (void)!write(AsPort(handle)->wakeFd, &one, sizeof one);
 }
 
-WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::uint32_t size,
-                      int timeoutMs, std::uint32_t* written) {
+WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::uint32_t size, int timeoutMs,
+                      std::uint32_t* written) {
   Port* port = AsPort(handle);
   const int limitMs = timeoutMs < 0 ? kWriteMsPerByte * static_cast<int>(size) + kWriteMsConstant : timeoutMs;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,7 @@ namespace {
 constexpr char kKey[] = "COMPort=";
 constexpr std::size_t kMaxValueBytes = 80;  // terminating NUL included
 // A settings file larger than this is not ours to read or rewrite.
-constexpr off_t kMaxFileBytes = 64 * 1024;
+constexpr off_t kMaxFileBytes = off_t{64} * 1024;
 
 struct Settings {
   std::string path;
@@ -95,7 +96,7 @@ bool ReadRememberedPort(Handle handle, std::string* name) {
   if (!settings.readable || start == std::string::npos) return false;
   std::string value = settings.content.substr(start, settings.content.find('\n', start) - start);
   if (!value.empty() && value.back() == '\r') value.pop_back();
-  value = value.c_str();  // text up to its first NUL
+  value.resize(std::min(value.find('\0'), value.size()));  // text up to its first NUL
   if (value.size() + 1 > kMaxValueBytes) return false;
   *name = value;
   return true;
@@ -119,8 +120,8 @@ bool WriteRememberedPort(Handle handle, const std::string& name) {
   std::string temporary = settings.path + ".XXXXXX";
   const int fd = mkostemp(&temporary[0], O_CLOEXEC);
   if (fd < 0) return false;
-  const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()) &&
-                       fsync(fd) == 0;
+  const bool written =
+      write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()) && fsync(fd) == 0;
   close(fd);
   if (written && rename(temporary.c_str(), settings.path.c_str()) == 0) return true;
   unlink(temporary.c_str());

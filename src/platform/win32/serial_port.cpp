@@ -36,8 +36,8 @@ bool Woken(Handle port) {
 }  // namespace
 
 Handle OpenPort(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OVERLAPPED, nullptr);
+  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                     nullptr);
 }
 
 bool ConfigurePort(Handle port) {

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Checks formatting and runs clang-tidy over the library and the tools.
+# Usage: lint.sh BUILD_DIR (a native build with compile_commands.json)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' '*.c' 2>/dev/null || find include src tools tests examples bench -name '*.[ch]*')
+clang-tidy -p "$1" --quiet $(ls src/protocol/*.cpp src/connection/*.cpp src/platform/posix/*.cpp tools/*/*.cpp | grep -v win32) 2>&1 |
+  { grep -E "(warning|error):" && exit 1 || exit 0; }
