@@ -35,6 +35,10 @@ wineboot -i >/dev/null 2>&1
 start_sim COM5 --silent
 start_sim COM6 --silent
 start_sim COM7
+start_sim COM8 --repeat 2
+start_sim COM9 --fragment 4 --gap 20
+start_sim COM10 --vanish 3
+start_sim COM11 --baud 0 --start-reply "$(printf 'x%.0s' $(seq 200))"
 key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 # The key itself is volatile and stays; only its values are replaced.
 wine reg delete "$key" /va /f >/dev/null 2>&1 || true
@@ -43,6 +47,7 @@ for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/d
 status=0
 wine "$windows/dll_test.exe" COM7 || status=1
 wine "$windows/platform_test.exe" COM7 COM5 || status=1
+wine "$windows/dll_replies_test.exe" || status=1
 
 # expect_output NAME PATTERN COMMAND...: the program succeeds and prints PATTERN.
 expect_output() {

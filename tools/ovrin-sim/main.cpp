@@ -1,6 +1,5 @@
 // ovrin-sim: a simulated distance meter on a pseudo-terminal.
 #include <fcntl.h>
-#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,9 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "meter.h"
 
@@ -46,6 +48,8 @@ constexpr char kUsage[] =
     "  --gap MS             pause between pieces (default 0)\n"
     "  --repeat N           send every answer line N times in one write\n"
     "  --silent             never answer\n"
+    "  --vanish N           send half of the Nth answer, then close the terminal\n"
+    "                       and exit (the meter goes away mid-line)\n"
     "  --verbose            log every byte received on stderr\n"
     "  --help               show this text\n";
 
@@ -136,111 +140,87 @@ bool ParseNumber(const char* text, long* out) {
   return errno == 0 && end != text && *end == '\0';
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Settings {
   ovrin_sim::MeterOptions meter;
   Delivery how;
   std::string link;
   bool verbose = false;
-  enum {
-    kLink = 1,
-    kValue,
-    kStep,
-    kError,
-    kProbeReply,
-    kStartReply,
-    kDelay,
-    kProbeDelay,
-    kBaud,
-    kFragment,
-    kGap,
-    kRepeat,
-    kSilent,
-    kVerbose,
-    kHelp
+  long vanishAt = 0;  // answers until the meter goes away; 0: never
+};
+
+// Parses the command line; returns -1 to go on, else the exit code.
+int ParseArguments(int argc, char** argv, Settings* settings) {
+  ovrin_sim::MeterOptions& meter = settings->meter;
+  Delivery& how = settings->how;
+  struct NumberOption {
+    const char* name;
+    long minimum;
+    std::function<void(long)> set;
   };
-  const option options[] = {{"link", required_argument, nullptr, kLink},
-                            {"value", required_argument, nullptr, kValue},
-                            {"step", required_argument, nullptr, kStep},
-                            {"error", required_argument, nullptr, kError},
-                            {"probe-reply", required_argument, nullptr, kProbeReply},
-                            {"start-reply", required_argument, nullptr, kStartReply},
-                            {"delay", required_argument, nullptr, kDelay},
-                            {"probe-delay", required_argument, nullptr, kProbeDelay},
-                            {"baud", required_argument, nullptr, kBaud},
-                            {"fragment", required_argument, nullptr, kFragment},
-                            {"gap", required_argument, nullptr, kGap},
-                            {"repeat", required_argument, nullptr, kRepeat},
-                            {"silent", no_argument, nullptr, kSilent},
-                            {"verbose", no_argument, nullptr, kVerbose},
-                            {"help", no_argument, nullptr, kHelp},
-                            {nullptr, 0, nullptr, 0}};
-  for (int choice; (choice = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
-    long number = 0;
-    const bool numeric = optarg != nullptr && ParseNumber(optarg, &number);
-    const bool needsNumber = choice == kValue || choice == kStep || choice == kError || choice == kDelay ||
-                             choice == kProbeDelay || choice == kBaud || choice == kFragment || choice == kGap ||
-                             choice == kRepeat;
-    if (needsNumber && (!numeric || (choice != kValue && choice != kStep && number < 0))) {
-      std::fprintf(stderr, "ovrin-sim: %s needs a number, not \"%s\"\n", argv[optind - 1], optarg);
+  const NumberOption numbers[] = {
+      {"--value", LONG_MIN, [&](long n) { meter.value = n; }},
+      {"--step", LONG_MIN, [&](long n) { meter.step = n; }},
+      {"--error", 0, [&](long n) { meter.errorCode = static_cast<int>(n); }},
+      {"--delay", 0, [&](long n) { how.delayMs = static_cast<int>(n); }},
+      {"--probe-delay", 0, [&](long n) { how.probeDelayMs = static_cast<int>(n); }},
+      {"--baud", 0, [&](long n) { how.baud = n; }},
+      {"--fragment", 0, [&](long n) { how.fragment = static_cast<std::size_t>(n); }},
+      {"--gap", 0, [&](long n) { how.gapMs = static_cast<int>(n); }},
+      {"--repeat", 1, [&](long n) { meter.repeat = static_cast<int>(n); }},
+      {"--vanish", 0, [&](long n) { settings->vanishAt = n; }},
+  };
+  const std::pair<const char*, std::string*> texts[] = {
+      {"--link", &settings->link}, {"--probe-reply", &meter.probeReply}, {"--start-reply", &meter.startReply}};
+  const std::pair<const char*, bool*> flags[] = {{"--silent", &meter.silent}, {"--verbose", &settings->verbose}};
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    bool known = false;
+    for (const auto& flag : flags) {
+      if (arg == flag.first) known = *flag.second = true;
+    }
+    if (known) continue;
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "ovrin-sim: unknown option or missing value: \"%s\"\n%s", arg.c_str(), kUsage);
       return 2;
     }
-    switch (choice) {
-      case kLink:
-        link = optarg;
-        break;
-      case kValue:
-        meter.value = number;
-        break;
-      case kStep:
-        meter.step = number;
-        break;
-      case kError:
-        meter.errorCode = static_cast<int>(number);
-        break;
-      case kProbeReply:
-        meter.probeReply = optarg;
-        break;
-      case kStartReply:
-        meter.startReply = optarg;
-        break;
-      case kDelay:
-        how.delayMs = static_cast<int>(number);
-        break;
-      case kProbeDelay:
-        how.probeDelayMs = static_cast<int>(number);
-        break;
-      case kBaud:
-        how.baud = number;
-        break;
-      case kFragment:
-        how.fragment = static_cast<std::size_t>(number);
-        break;
-      case kGap:
-        how.gapMs = static_cast<int>(number);
-        break;
-      case kRepeat:
-        meter.repeat = static_cast<int>(number);
-        break;
-      case kSilent:
-        meter.silent = true;
-        break;
-      case kVerbose:
-        verbose = true;
-        break;
-      case kHelp:
-        std::fputs(kUsage, stdout);
-        return 0;
-      default:
-        std::fputs(kUsage, stderr);
+    const char* value = argv[++i];
+    for (const auto& text : texts) {
+      if (arg != text.first) continue;
+      *text.second = value;
+      known = true;
+    }
+    for (const NumberOption& number : numbers) {
+      if (arg != number.name) continue;
+      long parsed = 0;
+      if (!ParseNumber(value, &parsed) || parsed < number.minimum) {
+        std::fprintf(stderr, "ovrin-sim: %s needs a number of at least %ld, not \"%s\"\n", number.name, number.minimum,
+                     value);
         return 2;
+      }
+      number.set(parsed);
+      known = true;
+    }
+    if (!known) {
+      std::fprintf(stderr, "ovrin-sim: unknown option \"%s\"\n%s", arg.c_str(), kUsage);
+      return 2;
     }
   }
-  if (optind < argc) {
-    std::fprintf(stderr, "ovrin-sim: unexpected argument \"%s\"\n%s", argv[optind], kUsage);
-    return 2;
-  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  const int exitCode = ParseArguments(argc, argv, &settings);
+  if (exitCode >= 0) return exitCode;
+  const Delivery& how = settings.how;
+  const std::string& link = settings.link;
 
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;  // no SA_RESTART: blocking calls return
@@ -265,7 +245,8 @@ int main(int argc, char** argv) {
   std::printf("%s\n", path.c_str());
   std::fflush(stdout);
 
-  ovrin_sim::Meter answers(meter);
+  ovrin_sim::Meter answers(settings.meter);
+  long vanishAt = settings.vanishAt;
   ovrin_sim::CommandReader reader;
   char buffer[512];
   while (!gStop) {
@@ -273,13 +254,17 @@ int main(int argc, char** argv) {
     if (poll(&input, 1, -1) < 0) continue;  // EINTR: look at gStop
     const ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) continue;
-    if (verbose) {
+    if (settings.verbose) {
       const std::string bytes(buffer, static_cast<std::size_t>(n));
       std::fprintf(stderr, "ovrin-sim: received \"%s\"\n", ovrin_sim::Escape(bytes).c_str());
     }
     for (const std::string& command : reader.Feed(buffer, static_cast<std::size_t>(n))) {
+      std::string answer = answers.Answer(command);
+      const bool vanish = !answer.empty() && --vanishAt == 0;
+      if (vanish) answer.resize(answer.size() / 2);
       const bool probe = command == "N02N";
-      Deliver(master, answers.Answer(command), probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs, how);
+      Deliver(master, answer, probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs, how);
+      if (vanish) gStop = 1;
     }
   }
   if (!link.empty()) unlink(link.c_str());
