@@ -21,7 +21,11 @@ constexpr int kThrottleMs = 20;
 void DeliverLine(OvrinComm& comm, const char* line) {
   // Decoded aside and copied in one step: a host reading the record sees
   // the old or the new one, not a half-written mix.
-  comm.measurement = ParseReply(line);
+  const MeasureRecord record = ParseReply(line);
+  {
+    platform::ScopedProcessLock lock;
+    comm.measurement = record;
+  }
   comm.SetListen(0);
   const WindowHandle window = OvrinCommAccess::NotifyWindow(comm);
   if (window != nullptr) platform::PostNotification(window, WM_MEASURE_READY, 1, 0);
@@ -49,6 +53,11 @@ bool ReceiveUntilStopped(OvrinComm& comm, platform::Handle event) {
 }
 
 }  // namespace
+
+MeasureRecord LatestRecord(const OvrinComm& connection) {
+  platform::ScopedProcessLock lock;
+  return connection.measurement;
+}
 
 unsigned ReceiveThreadProc(void* connection) {
   OvrinComm& comm = *static_cast<OvrinComm*>(connection);

@@ -134,6 +134,13 @@ class OvrinCommandTest(unittest.TestCase):
         monitor.send_signal(signal.SIGINT)
         self.assertEqual(monitor.wait(timeout=10), 0)
 
+    def test_c_host_measures(self):
+        meter = self.sim()
+        result = subprocess.run([os.path.join(BUILD, "c_host")], env=self.environment([meter.path]),
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("c_host: kind 6 value1 12345", result.stdout)
+
     def test_example_host_measures(self):
         meter = self.sim("--value", "300", "--step", "1")
         result = subprocess.run([os.path.join(BUILD, "posix_host"), "2"], env=self.environment([meter.path]),

@@ -63,5 +63,6 @@ expect_output() {
 wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
 expect_output "ovrin.exe measure" "kind 6  auxDigit 0  value1 12345" wine "$windows/ovrin.exe" measure --count 2
 expect_output "ovrin.exe error" "252: Temperature too high" wine "$windows/ovrin.exe" error 252
+expect_output "c_host.exe" "c_host: 0 failed" wine "$windows/c_host.exe"
 expect_output "win32_host.exe" "kind 6, value 12345" wine "$windows/win32_host.exe"
 exit $status

@@ -1,0 +1,103 @@
+/* Ovrin70 for hosts written in C, or in any language that calls C (C#,
+ * Python, Delphi, hosts built with another compiler). A thin layer over the
+ * C++ class OvrinComm of ovrin_comm.h, with the same behaviour.
+ *
+ * Ownership: ovrin_create makes a connection that the caller destroys with
+ * ovrin_destroy (which closes it if open). Threading: call a connection's
+ * functions from one thread at a time; ovrin_latest_record and
+ * ovrin_error_text may be called from any thread. */
+#ifndef OVRIN_H
+#define OVRIN_H
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#if defined(OVRIN_BUILDING)
+#define OVRIN_C_API __declspec(dllexport)
+#else
+#define OVRIN_C_API __declspec(dllimport)
+#endif
+#else
+#define OVRIN_C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Notifications: one per reply line, and one when the meter is gone. */
+#define OVRIN_MEASURE_READY 1124
+#define OVRIN_LINK_LOST 1125
+
+/* Buttons a message-box handler returns, and the styles it is asked for. */
+#define OVRIN_BUTTON_OK 1
+#define OVRIN_BUTTON_YES 6
+#define OVRIN_BUTTON_NO 7
+#define OVRIN_STYLE_OK 0x00
+#define OVRIN_STYLE_WARNING 0x30
+#define OVRIN_STYLE_YES_NO 0x04
+
+/* One decoded reply line (16 bytes; short is 16 bits, int 32 bits). */
+typedef struct OvrinRecord {
+  short kind;      /* 0 "?" or unknown, 1 device error (value1 = code), 2..16 data */
+  short reserved1; /* always 0 */
+  short auxDigit;  /* kinds 6, 10, 11: the digit in column 5 */
+  short reserved2; /* always 0 */
+  int value1;
+  int value2; /* kinds 3 and 4 */
+} OvrinRecord;
+
+typedef struct OvrinConnection OvrinConnection;
+
+#if defined(_WIN32)
+/* The window that receives the notifications as posted messages (an HWND). */
+typedef struct HWND__* OvrinWindow;
+#else
+/* A queue the host owns, standing in for a window. */
+typedef struct OvrinQueue OvrinQueue;
+typedef OvrinQueue* OvrinWindow;
+
+/* Makes a queue; NULL when out of memory. Destroy it after every connection
+ * that posts to it. */
+OVRIN_C_API OvrinQueue* ovrin_queue_create(void);
+OVRIN_C_API void ovrin_queue_destroy(OvrinQueue* queue);
+/* Takes the next notification into *message (OVRIN_MEASURE_READY or
+ * OVRIN_LINK_LOST); timeoutMs -1 waits without limit. 1 taken, 0 time-out. */
+OVRIN_C_API int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs);
+/* A descriptor, readable while notifications are pending, for poll/epoll. */
+OVRIN_C_API int ovrin_queue_fd(const OvrinQueue* queue);
+#endif
+
+/* A new connection, not open; NULL when out of memory. */
+OVRIN_C_API OvrinConnection* ovrin_create(void);
+OVRIN_C_API void ovrin_destroy(OvrinConnection* connection);
+
+/* Finds the meter and opens it; window may be NULL (no notifications). The
+ * name of the port that was opened is copied into port (portSize bytes,
+ * always NUL-terminated; 256 bytes hold every name). 1 open, 0 not. */
+OVRIN_C_API int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window);
+/* 1 when the connection was open and is closed now, 0 when it was not open. */
+OVRIN_C_API int ovrin_close(OvrinConnection* connection);
+/* Sends the measure command: 1 sent, 0 not sent, -1 no event could be made. */
+OVRIN_C_API int ovrin_measure(OvrinConnection* connection);
+/* Nonzero: listening; 0: idle. */
+OVRIN_C_API void ovrin_set_listen(OvrinConnection* connection, int listen);
+/* Copies the latest reply line's record, never half of one and half of the next. */
+OVRIN_C_API void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record);
+
+/* The English text of a device error code, as DescError gives it: all
+ * bufferLength bytes written, NUL-terminated; 63 bytes hold every text. */
+OVRIN_C_API void ovrin_error_text(int code, char* buffer, int bufferLength);
+
+/* Routes every message box through handler (NULL: the default), which
+ * returns the button pressed. */
+typedef int (*OvrinMessageBoxHandler)(const char* text, unsigned style, void* context);
+OVRIN_C_API void ovrin_set_message_box_handler(OvrinMessageBoxHandler handler, void* context);
+/* The port the next open tries first; 1 stored, 0 not. */
+OVRIN_C_API int ovrin_set_remembered_port(const char* port);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OVRIN_H */
