@@ -1,0 +1,89 @@
+"""The Python binding against ovrin-sim processes.
+
+Usage: binding_test.py BUILD_DIR  (imports ovrin70 from bindings/python)
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else "build"
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+os.environ["OVRIN70_LIBRARY"] = os.path.join(BUILD, "libOvrin70.so")
+sys.path.insert(0, os.path.join(ROOT, "bindings", "python"))
+import ovrin70  # noqa: E402
+
+
+class BindingTest(unittest.TestCase):
+    def setUp(self):
+        self.config = tempfile.TemporaryDirectory()
+        os.environ["XDG_CONFIG_HOME"] = self.config.name
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            if sim.poll() is None:
+                sim.terminate()
+            sim.wait(timeout=5)
+        self.config.cleanup()
+        ovrin70.set_question_answer(None)
+
+    def sim(self, *args):
+        process = subprocess.Popen([os.path.join(BUILD, "ovrin-sim"), *args], stdout=subprocess.PIPE, text=True)
+        self.sims.append(process)
+        path = process.stdout.readline().strip()
+        return path
+
+    def ports(self, *paths):
+        os.environ["OVRIN_SERIAL_PORTS"] = ":".join(paths)
+
+    def test_open_and_measure(self):
+        self.ports(self.sim("--value", "777", "--step", "3"))
+        with ovrin70.Meter() as meter:
+            self.assertTrue(meter.port.startswith("/dev/pts/"))
+            self.assertEqual(meter.measure(), ovrin70.Reply(6, 0, 777, 0))
+            self.assertEqual(meter.measure().value1, 780)
+
+    def test_replies_as_they_come(self):
+        self.ports(self.sim("--repeat", "3"))
+        with ovrin70.Meter() as meter:
+            list(meter.replies(timeout=0.5))  # the start-up answer comes three times too
+            self.assertEqual(meter.measure().value1, 12345)  # the first of three lines
+            self.assertEqual([reply.value1 for reply in meter.replies(timeout=1)], [12345, 12345])
+
+    def test_error_reply_and_texts(self):
+        self.ports(self.sim("--error", "256"))
+        with ovrin70.Meter() as meter:
+            reply = meter.measure()
+        self.assertEqual((reply.kind, reply.value1), (1, 256))
+        self.assertEqual(ovrin70.error_text(reply.value1), "Receiver signal too high")
+        self.assertEqual(ovrin70.error_text(-1), "unkown error")
+
+    def test_no_meter(self):
+        self.ports(self.sim("--silent"))
+        with self.assertRaises(ovrin70.OvrinError):
+            ovrin70.Meter()
+
+    def test_question_answered_no(self):
+        silent = [self.sim("--silent") for _ in range(3)]
+        self.ports(*silent, self.sim("--silent"), self.sim())
+        ovrin70.set_question_answer(False)
+        with self.assertRaises(ovrin70.OvrinError):
+            ovrin70.Meter()
+
+    def test_lost_link(self):
+        self.ports(self.sim("--vanish", "3"))  # probe, start-up, then half a reply
+        with ovrin70.Meter() as meter:
+            with self.assertRaises(ovrin70.LinkLost):
+                meter.measure(timeout=5)
+
+    def test_port_tried_first(self):
+        first, second = self.sim(), self.sim()
+        self.ports(first, second)
+        with ovrin70.Meter(port=second) as meter:
+            self.assertEqual(meter.port, second)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
