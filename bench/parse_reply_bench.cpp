@@ -39,7 +39,7 @@ void BM_AssembleAndParse(benchmark::State& state) {
     for (std::size_t at = 0; at < stream.size(); at += 8) {
       const std::size_t count = std::min<std::size_t>({8, stream.size() - at, assembler.SpaceLeft()});
       stream.copy(assembler.Space(), count, at);
-      assembler.Commit(count, [&lines](const char* line) {
+      assembler.Commit(count, [&lines](const char* line, std::size_t) {
         MeasureRecord record = ovrin::ParseReply(line);
         benchmark::DoNotOptimize(record);
         ++lines;

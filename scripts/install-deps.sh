@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config python3 libgtest-dev libgmock-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
-  packages+=(libbenchmark-dev mingw-w64 wine wine64 util-linux)
+  packages+=(libbenchmark-dev mingw-w64 wine wine64 util-linux clang libclang-rt-14-dev)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -12,8 +12,27 @@ cmake --build "$root/build-win"
 cmake -S "$root" -B "$root/build-win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake"
 cmake --build "$root/build-win32"
 
-status=0
-ctest --test-dir "$root/build" --output-on-failure -j 2 || status=1
-ctest --test-dir "$root/build-win" --output-on-failure || status=1
-ctest --test-dir "$root/build-win32" --output-on-failure || status=1
-exit $status
+# The unit and pseudo-terminal tests again under ASan+UBSan and under TSan.
+for sanitizer in address,undefined thread; do
+  dir="$root/build-${sanitizer%%,*}"
+  cmake -S "$root" -B "$dir" -G Ninja -DOVRIN_SANITIZE="$sanitizer" >/dev/null
+  cmake --build "$dir" --target unit_tests pty_tests load_tests ovrin-sim
+done
+
+passed=0
+failed=0
+step() {  # step NAME COMMAND...: runs one group of tests and counts it
+  local name=$1
+  shift
+  echo "== $name"
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
+}
+step "native" ctest --test-dir "$root/build" --output-on-failure -j 2
+step "windows x86_64 under Wine" ctest --test-dir "$root/build-win" --output-on-failure
+step "windows i686" ctest --test-dir "$root/build-win32" --output-on-failure
+step "asan+ubsan" ctest --test-dir "$root/build-address" -L "unit|pty" --output-on-failure -j 2
+step "leaks (lsan), 30 cycles" env OVRIN_LOAD_CYCLES=30 "$root/build-address/load_tests"
+step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-failure -j 2
+step "fuzzers" "$root/tests/fuzz/run_fuzzers.sh" "$root/build-fuzz" 10
+echo "groups: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

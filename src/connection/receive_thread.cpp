@@ -42,7 +42,8 @@ bool ReceiveUntilStopped(OvrinComm& comm, platform::Handle event) {
     if (platform::ClearErrorsAndCountQueued(port) > 0) {
       received = platform::ReadQueued(port, event, lines.Space(), lines.SpaceLeft());
       if (received < 0) return false;
-      lines.Commit(static_cast<std::size_t>(received), [&comm](const char* line) { DeliverLine(comm, line); });
+      lines.Commit(static_cast<std::size_t>(received),
+                   [&comm](const char* line, std::size_t) { DeliverLine(comm, line); });
     } else if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) {
       return isOpen.load() == 0;
     }

@@ -18,8 +18,9 @@ class LineAssembler {
   char* Space() { return buffer_ + fill_; }
   std::size_t SpaceLeft() const { return kCapacity - fill_; }
 
-  // Takes `count` bytes written at Space() and calls onLine(const char* line)
-  // for every line completed; the line is NUL-terminated in place of its CR.
+  // Takes `count` bytes written at Space() and calls onLine(line, length) for
+  // every line completed: its bytes without CR LF, NUL-terminated in place of
+  // the CR (a NUL inside the line ends it as text, not as bytes).
   template <typename OnLine>
   void Commit(std::size_t count, OnLine&& onLine) {
     fill_ += count;
@@ -27,7 +28,7 @@ class LineAssembler {
     for (std::size_t i = scanFrom_; i + 1 < fill_; ++i) {
       if (buffer_[i] != '\r' || buffer_[i + 1] != '\n') continue;
       buffer_[i] = '\0';
-      if (!discarding_) onLine(static_cast<const char*>(buffer_ + lineStart));
+      if (!discarding_) onLine(static_cast<const char*>(buffer_ + lineStart), i - lineStart);
       discarding_ = false;
       lineStart = ++i + 1;
     }

@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -19,7 +20,7 @@ struct Port {
 };
 
 struct Event {
-  bool set;
+  std::atomic<bool> set;
 };
 
 struct Thread {
@@ -190,7 +191,9 @@ Handle CreateManualEvent(bool signalled) {
   std::lock_guard<std::mutex> hold(world.lock);
   if (world.eventFails(world.eventsCreated++)) return nullptr;
   ++world.liveHandles;
-  return new fake::Event{signalled};
+  auto* event = new fake::Event;
+  event->set = signalled;
+  return event;
 }
 
 void SetEvent(Handle event) { static_cast<fake::Event*>(event)->set = true; }

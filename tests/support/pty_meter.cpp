@@ -81,6 +81,11 @@ std::string PtyMeter::Received() {
   return received_;
 }
 
+void PtyMeter::ClearReceived() {
+  std::lock_guard<std::mutex> hold(lock_);
+  received_.clear();
+}
+
 bool PtyMeter::AwaitReceived(const std::string& needle, int timeoutMs) {
   std::unique_lock<std::mutex> hold(lock_);
   return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs),

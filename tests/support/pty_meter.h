@@ -28,6 +28,8 @@ class PtyMeter {
   void Send(const std::string& bytes);
   // Every byte received so far.
   std::string Received();
+  // Forgets the bytes received so far (keeping the memory they took).
+  void ClearReceived();
   // Waits until the received bytes contain needle; false after timeoutMs.
   bool AwaitReceived(const std::string& needle, int timeoutMs = 5000);
   // The meter goes away: its side of the terminal closes.

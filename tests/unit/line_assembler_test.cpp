@@ -17,7 +17,7 @@ std::vector<std::string> Lines(const std::vector<std::string>& chunks) {
       const std::size_t count = std::min(assembler.SpaceLeft(), chunk.size() - at);
       chunk.copy(assembler.Space(), count, at);
       at += count;
-      assembler.Commit(count, [&lines](const char* line) { lines.emplace_back(line); });
+      assembler.Commit(count, [&lines](const char* line, std::size_t length) { lines.emplace_back(line, length); });
     }
   }
   return lines;
@@ -43,7 +43,7 @@ TEST(LineAssembler, Framing) {
       {"CR CR LF", {"a\r\r\n"}, {"a\r"}},
       {"LF CR LF", {"\n\r\n"}, {"\n"}},
       {"no line end yet", {"12....+00001234"}, {}},
-      {"NUL never hides a CR LF", {"ab" + nul + "cd\r\n?\r\n"}, {"ab", "?"}},
+      {"NUL never hides a CR LF", {"ab" + nul + "cd\r\n?\r\n"}, {"ab" + nul + "cd", "?"}},
       {"shorter line after a longer one", {"12....+00001234\r\n", "?\r\n"}, {"12....+00001234", "?"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Lines(c.chunks), c.expected) << c.name;

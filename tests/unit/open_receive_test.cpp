@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "connection/comm_access.h"
+#include "connection/receive_thread.h"
 #include "fake_platform.h"
 
 namespace {
@@ -129,10 +130,10 @@ TEST_F(OpenTest, ReplyLeavesTheConnectionIdle) {
   TheWorld().ports["COM1"].measureAnswer = "@E252\r\n";
   ASSERT_EQ(comm_.DistanceMeasure(), 1);
   // Nothing is posted without a window: wait for the record instead.
-  for (int i = 0; i < 500 && comm_.measurement.kind != ReplyError; ++i) {
+  for (int i = 0; i < 500 && ovrin::LatestRecord(comm_).kind != ReplyError; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(comm_.measurement.value1, 252);
+  EXPECT_EQ(ovrin::LatestRecord(comm_).value1, 252);
   EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm_)));
   EXPECT_FALSE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
   EXPECT_TRUE(TheWorld().posted.empty());

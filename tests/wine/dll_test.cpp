@@ -107,6 +107,61 @@ void WholeConnection(const std::string& meterPort) {
   DestroyWindow(window);
 }
 
+// The handles this process holds, as the system lists them (Wine has no
+// GetProcessHandleCount).
+long HandleCount() {
+  struct Entry {
+    ULONG process;
+    UCHAR type;
+    UCHAR flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  constexpr ULONG kSystemHandleInformation = 16;
+  std::vector<char> buffer(1 << 22);
+  ULONG size = 0;
+  if (query == nullptr || query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &size)) {
+    return -1;
+  }
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  long count = 0;
+  for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].process == GetCurrentProcessId() ? 1 : 0;
+  return count;
+}
+
+// Open, measure, close, many times: the process holds no more handles after.
+void HandlesStayFlat(const std::string& meterPort) {
+  HWND window = CreateWindowExA(0, "STATIC", "load", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  auto cycle = [&] {
+    OvrinComm comm;
+    std::string port;
+    if (!CHECK(comm.Open(port, window) == 1) || !CHECK(port == meterPort)) return false;
+    CHECK(comm.DistanceMeasure() == 1);
+    for (int replies = 0; replies < 2;) {  // the start-up answer and the measurement
+      const UINT message = NextMessage(window, 5000);
+      if (!CHECK(message == WM_MEASURE_READY)) return false;
+      ++replies;
+    }
+    return CHECK(comm.Close() == 1);
+  };
+  cycle();  // first-use allocations of the system before counting
+  const long before = HandleCount();
+  for (int i = 0; i < 100 && cycle(); ++i) {
+  }
+  const long after = HandleCount();
+  std::printf("  handles before %ld, after 100 cycles %ld\n", before, after);
+  CHECK(before > 0 && after == before);
+  DestroyWindow(window);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,5 +173,6 @@ int main(int argc, char** argv) {
   ErrorTextsThroughTheDll();
   NeverOpenedConnectionRefusesToMeasure();
   WholeConnection(argv[1]);
+  HandlesStayFlat(argv[1]);
   return wine_check::Finish("dll_test");
 }
