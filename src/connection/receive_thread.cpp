@@ -41,7 +41,7 @@ bool ReceiveUntilStopped(OvrinComm& comm, platform::Handle event) {
     long received = 0;
     if (platform::ClearErrorsAndCountQueued(port) > 0) {
       received = platform::ReadQueued(port, event, lines.Space(), lines.SpaceLeft());
-      if (received < 0) return false;
+      if (received < 0) return isOpen.load() == 0;
       lines.Commit(static_cast<std::size_t>(received),
                    [&comm](const char* line, std::size_t) { DeliverLine(comm, line); });
     } else if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) {
