@@ -2,9 +2,10 @@
 # Installs with apt-get whatever the builds and tests need and is missing.
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
 set -euo pipefail
-packages=(cmake ninja-build g++ make pkg-config python3 libgtest-dev libgmock-dev clang-format clang-tidy)
+packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
+          libserialport-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
-  packages+=(libbenchmark-dev mingw-w64 wine wine64 util-linux clang libclang-rt-14-dev)
+  packages+=(mingw-w64 wine wine64 util-linux clang libclang-rt-14-dev)
 fi
 missing=()
 for package in "${packages[@]}"; do

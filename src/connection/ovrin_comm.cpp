@@ -36,7 +36,10 @@ OvrinComm::~OvrinComm() {
 int OvrinComm::Close() {
   if (isOpen.load() == 0) return 0;
   isOpen.store(0);
-  platform::SetEvent(listenEvent);
+  {
+    platform::ScopedProcessLock lock;  // the receive thread may be in SetListen
+    platform::SetEvent(listenEvent);
+  }
   // The receive thread's wait ends; it finds isOpen 0 after its pass and ends.
   platform::WakeWaiters(portHandle);
   platform::JoinThread(receiveThread);

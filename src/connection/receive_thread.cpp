@@ -13,7 +13,7 @@ namespace {
 
 constexpr unsigned kStopped = 0;
 constexpr unsigned kFailed = 0xFFFFFFFFu;
-// Passes in a row that deliver no byte although the port reported input.
+// Waits in a row that end without a byte to read (input reported, none there).
 // Beyond this the thread throttles itself instead of spinning.
 constexpr int kEmptyPassesBeforeThrottle = 16;
 constexpr int kThrottleMs = 20;
@@ -38,17 +38,18 @@ bool ReceiveUntilStopped(OvrinComm& comm, platform::Handle event) {
   LineAssembler lines;
   int emptyPasses = 0;
   do {
-    long received = 0;
-    if (platform::ClearErrorsAndCountQueued(port) > 0) {
-      received = platform::ReadQueued(port, event, lines.Space(), lines.SpaceLeft());
-      if (received < 0) return isOpen.load() == 0;
+    // What is queued is read at once; only an empty queue is waited on.
+    const long received = platform::ReadQueued(port, event, lines.Space(), lines.SpaceLeft());
+    if (received < 0) return isOpen.load() == 0;
+    if (received > 0) {
       lines.Commit(static_cast<std::size_t>(received),
                    [&comm](const char* line, std::size_t) { DeliverLine(comm, line); });
+      emptyPasses = 0;
     } else if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) {
       return isOpen.load() == 0;
+    } else if (++emptyPasses > kEmptyPassesBeforeThrottle) {
+      platform::SleepMs(kThrottleMs);
     }
-    emptyPasses = received > 0 ? 0 : emptyPasses + 1;
-    if (emptyPasses > kEmptyPassesBeforeThrottle) platform::SleepMs(kThrottleMs);
   } while (isOpen.load() != 0);
   return true;
 }

@@ -29,9 +29,9 @@ bool ConfigurePort(Handle port);
 void PurgePort(Handle port);
 // Clears the port's error state; returns how many received bytes are queued.
 std::uint32_t ClearErrorsAndCountQueued(Handle port);
-// Reads up to `capacity` queued bytes without waiting (`event` as for
-// WaitForInput). Bytes read (0 when none
-// are queued), or -1 when the port can no longer be read.
+// Clears the port's error state and reads up to `capacity` queued bytes
+// without waiting (`event` as for WaitForInput). Bytes read (0 when none are
+// queued), or -1 when the port can no longer be read.
 long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity);
 
 enum class WaitResult {

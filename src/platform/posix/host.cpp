@@ -55,7 +55,13 @@ struct NotifyQueue::State {
   std::mutex lock;
   std::condition_variable posted;
   std::deque<Notification> pending;
-  int fd = -1;  // eventfd, readable while `pending` is not empty
+  int fd = -1;           // eventfd, readable while `pending` is not empty ...
+  bool fdInUse = false;  // ... once the host has asked for it: until then
+                         // each notification costs no system call for it
+  void SignalFd() {
+    const std::uint64_t one = 1;
+    (void)!write(fd, &one, sizeof one);
+  }
 };
 
 NotifyQueue::NotifyQueue() : state_(new State) {
@@ -72,16 +78,16 @@ NotifyQueue::~NotifyQueue() {
 }
 
 bool NotifyQueue::Post(const Notification& notification) {
-  std::lock_guard<std::mutex> hold(state_->lock);
-  try {
-    state_->pending.push_back(notification);
-  } catch (const std::bad_alloc&) {
-    return false;
+  {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    try {
+      state_->pending.push_back(notification);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (state_->fdInUse && state_->pending.size() == 1) state_->SignalFd();
   }
-  if (state_->pending.size() == 1) {
-    const std::uint64_t one = 1;
-    (void)!write(state_->fd, &one, sizeof one);
-  }
+  // Told after the lock is released, the host does not wake only to wait for it.
   state_->posted.notify_one();
   return true;
 }
@@ -96,13 +102,18 @@ bool NotifyQueue::Wait(Notification& out, int timeoutMs) {
   }
   out = state_->pending.front();
   state_->pending.pop_front();
-  if (state_->pending.empty()) {
+  if (state_->fdInUse && state_->pending.empty()) {
     std::uint64_t count = 0;
     (void)!read(state_->fd, &count, sizeof count);
   }
   return true;
 }
 
-int NotifyQueue::Fd() const { return state_->fd; }
+int NotifyQueue::Fd() const {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  if (!state_->fdInUse && !state_->pending.empty()) state_->SignalFd();
+  state_->fdInUse = true;
+  return state_->fd;
+}
 
 }  // namespace ovrin

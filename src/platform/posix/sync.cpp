@@ -1,11 +1,11 @@
 // Events, the process lock and threads on POSIX.
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -15,9 +15,15 @@ namespace ovrin {
 namespace platform {
 namespace {
 
-// A manual-reset event is an eventfd: readable (signalled) while its counter
-// is above 0, reset by reading the counter back to 0.
-int EventFd(Handle event) { return static_cast<int>(reinterpret_cast<std::intptr_t>(event)) - 1; }
+// A manual-reset event: its state, and an eventfd that is readable while it
+// is signalled (for waiting with poll). Changing the state to what it is
+// already costs no system call: the receive thread sets idle after every line.
+struct Event {
+  std::atomic<bool> signalled;
+  int fd;
+};
+
+Event* AsEvent(Handle event) { return static_cast<Event*>(event); }
 
 pthread_mutex_t gProcessLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -43,25 +49,35 @@ void* RunWhenResumed(void* raw) {
 
 Handle CreateManualEvent(bool signalled) {
   const int fd = eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
-  return fd < 0 ? nullptr : reinterpret_cast<Handle>(static_cast<std::intptr_t>(fd) + 1);
+  if (fd < 0) return nullptr;
+  Event* event = new (std::nothrow) Event;
+  if (event == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  event->signalled = signalled;
+  event->fd = fd;
+  return event;
 }
 
-void SetEvent(Handle event) {
+void SetEvent(Handle handle) {
+  Event* event = AsEvent(handle);
   const std::uint64_t one = 1;
-  (void)!write(EventFd(event), &one, sizeof one);
+  if (!event->signalled.exchange(true)) (void)!write(event->fd, &one, sizeof one);
 }
 
-void ResetEvent(Handle event) {
+void ResetEvent(Handle handle) {
+  Event* event = AsEvent(handle);
   std::uint64_t count = 0;
-  (void)!read(EventFd(event), &count, sizeof count);
+  if (event->signalled.exchange(false)) (void)!read(event->fd, &count, sizeof count);
 }
 
-bool IsEventSet(Handle event) {
-  pollfd fd{EventFd(event), POLLIN, 0};
-  return poll(&fd, 1, 0) > 0;
-}
+bool IsEventSet(Handle event) { return AsEvent(event)->signalled.load(); }
 
-void CloseEvent(Handle event) { close(EventFd(event)); }
+void CloseEvent(Handle handle) {
+  close(AsEvent(handle)->fd);
+  delete AsEvent(handle);
+}
 
 ScopedProcessLock::ScopedProcessLock() { pthread_mutex_lock(&gProcessLock); }
 ScopedProcessLock::~ScopedProcessLock() { pthread_mutex_unlock(&gProcessLock); }
