@@ -43,7 +43,6 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   // Hosts that open twice mean to reconnect; two receive threads on one
   // object would share its fields.
   if (isOpen.load() != 0) Close();
-  port.clear();
   {
     RememberedPort remembered;
     port = remembered.Read();

@@ -105,6 +105,8 @@ bool ReadRememberedPort(Handle handle, std::string* name) {
 bool WriteRememberedPort(Handle handle, const std::string& name) {
   const Settings& settings = *static_cast<Settings*>(handle);
   if (!settings.readable) return false;  // never overwrite what could not be read
+  std::string current;
+  if (ReadRememberedPort(handle, &current) && current == name) return true;  // no rewrite, no fsync
   std::string content = settings.content;
   const std::size_t start = FindValue(content);
   if (start == std::string::npos) {
