@@ -1,19 +1,15 @@
 /* Preloaded into the libserialport peer: libserialport looks a port up in
- * /sys/class/tty and asks it for modem status, which a pseudo-terminal has
- * neither of. This answers both for /dev/pts paths, as for a port with no
- * modem lines; nothing else changes. */
+ * /sys/class/tty, where a pseudo-terminal has no entry of its kind. This
+ * answers for /dev/pts paths as for a native port; nothing else changes. The
+ * modem-status requests it makes next are answered by tests/wine/tiocm_shim.c,
+ * preloaded with it. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <errno.h>
-#include <stdarg.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-static int IsPtsEntry(const char* path) {
-  return strncmp(path, "/sys/class/tty/pts/", 19) == 0;
-}
+static int IsPtsEntry(const char* path) { return strncmp(path, "/sys/class/tty/pts/", 19) == 0; }
 
 int lstat(const char* path, struct stat* info) {
   static int (*real)(const char*, struct stat*);
@@ -41,25 +37,6 @@ ssize_t readlink(const char* path, char* buffer, size_t size) {
     memcpy(buffer, target, length);
     return (ssize_t)length;
   }
-  if (!real) real = (ssize_t (*)(const char*, char*, size_t))dlsym(RTLD_NEXT, "readlink");
+  if (!real) real = (ssize_t(*)(const char*, char*, size_t))dlsym(RTLD_NEXT, "readlink");
   return real(path, buffer, size);
-}
-
-int ioctl(int fd, unsigned long request, ...) {
-  static int (*real)(int, unsigned long, ...);
-  va_list args;
-  void* argument;
-  int result;
-  if (!real) real = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
-  va_start(args, request);
-  argument = va_arg(args, void*);
-  va_end(args);
-  result = real(fd, request, argument);
-  if (result < 0 && (errno == ENOTTY || errno == EINVAL) &&
-      (request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC)) {
-    if (request == TIOCMGET && argument) *(int*)argument = 0;
-    errno = 0;
-    return 0;
-  }
-  return result;
 }

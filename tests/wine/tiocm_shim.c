@@ -1,7 +1,8 @@
-/* Preloaded into Wine for the tests: a pseudo-terminal refuses the modem
- * status requests (TIOCMGET and friends) that Wine's serial driver makes, and
- * Wine then completes every wait for port events at once. Answering them as a
- * port with no modem lines does makes waits block until a character comes. */
+/* Preloaded into Wine for the tests, and into the libserialport benchmark
+ * peer. A pseudo-terminal refuses the modem-status requests (TIOCMGET and
+ * friends) that serial code makes: Wine then completes every wait for port
+ * events at once, and libserialport refuses to open the port. Answering them
+ * as a port with no modem lines does makes both behave as on a real port. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
