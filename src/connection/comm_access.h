@@ -12,7 +12,6 @@ struct OvrinCommAccess {
   static ovrin::WindowHandle NotifyWindow(const OvrinComm& c) { return c.notifyWindow; }
   static OvrinHandle ListenEvent(const OvrinComm& c) { return c.listenEvent; }
   static OvrinHandle IdleEvent(const OvrinComm& c) { return c.idleEvent; }
-  static OvrinHandle ReceiveThread(const OvrinComm& c) { return c.receiveThread; }
   static OvrinHandle FindAndOpen(OvrinComm& c, std::string& port) { return c.FindAndOpen(port); }
   static int SendMsg(OvrinComm& c, OvrinHandle port, const std::string& text) { return c.SendMsg(port, text); }
 };
