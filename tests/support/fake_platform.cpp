@@ -10,7 +10,11 @@ namespace {
 using ovrin::platform::Handle;
 using ovrin::platform::ListEntry;
 
+// The world, the lock every access to it takes, and the condition that tells
+// waiters it changed.
 World* gWorld = new World;
+std::mutex gLock;
+std::condition_variable gChanged;
 
 struct Port {
   std::string name;
@@ -31,19 +35,27 @@ struct Thread {
 struct List {};
 struct Settings {};
 
+// Guarded by gLock, as the world is.
 std::map<std::string, Port*>& OpenPorts() {
   static std::map<std::string, Port*> ports;
   return ports;
 }
 
 Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
-PortScript& ScriptOf(const Port* port) { return TheWorld().ports[port->name]; }
+// Call with gLock held.
+PortScript& ScriptOf(const Port* port) { return gWorld->ports[port->name]; }
 
 }  // namespace
 
-World& TheWorld() { return *gWorld; }
+LockedWorld Locked() { return LockedWorld(*gWorld, gLock); }
+
+World Snapshot() {
+  std::lock_guard<std::mutex> hold(gLock);
+  return *gWorld;
+}
 
 void Reset() {
+  std::lock_guard<std::mutex> hold(gLock);
   for (auto& open : OpenPorts()) delete open.second;
   OpenPorts().clear();
   delete gWorld;
@@ -52,31 +64,29 @@ void Reset() {
 }
 
 void Receive(const std::string& name, const std::string& chunk) {
-  World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
+  std::lock_guard<std::mutex> hold(gLock);
   auto open = OpenPorts().find(name);
   if (open == OpenPorts().end()) return;
   open->second->received.push_back(chunk);
-  world.changed.notify_all();
+  gChanged.notify_all();
 }
 
 void LoseLink(const std::string& name) {
-  World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
+  std::lock_guard<std::mutex> hold(gLock);
   auto open = OpenPorts().find(name);
   if (open != OpenPorts().end()) open->second->lost = true;
-  world.changed.notify_all();
+  gChanged.notify_all();
 }
 
 bool AwaitPosted(std::size_t count) {
-  World& world = TheWorld();
-  std::unique_lock<std::mutex> hold(world.lock);
-  return world.changed.wait_for(hold, std::chrono::seconds(5), [&] { return world.posted.size() >= count; });
+  std::unique_lock<std::mutex> hold(gLock);
+  return gChanged.wait_for(hold, std::chrono::seconds(5), [&] { return gWorld->posted.size() >= count; });
 }
 
 std::vector<std::string> LogOf(const std::string& prefix) {
+  std::lock_guard<std::mutex> hold(gLock);
   std::vector<std::string> found;
-  for (const std::string& entry : TheWorld().log) {
+  for (const std::string& entry : gWorld->log) {
     if (entry.compare(0, prefix.size(), prefix) == 0) found.push_back(entry);
   }
   return found;
@@ -87,14 +97,14 @@ std::vector<std::string> LogOf(const std::string& prefix) {
 namespace ovrin {
 namespace platform {
 
-using fake::TheWorld;
+using Hold = std::lock_guard<std::mutex>;
 
 Handle OpenPort(const std::string& name) {
-  fake::World& world = TheWorld();
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
   if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) return NoPort();
-  std::lock_guard<std::mutex> hold(world.lock);
   auto* port = new fake::Port{name, {}, false, false};
   fake::OpenPorts()[name] = port;
   ++world.liveHandles;
@@ -102,26 +112,27 @@ Handle OpenPort(const std::string& name) {
 }
 
 bool ConfigurePort(Handle port) {
+  Hold hold(fake::gLock);
   fake::AsPort(port)->woken = false;
   return fake::ScriptOf(fake::AsPort(port)).configures;
 }
 
 void PurgePort(Handle port) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
+  Hold hold(fake::gLock);
   fake::AsPort(port)->received.clear();
 }
 
 std::uint32_t ClearErrorsAndCountQueued(Handle handle) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
+  Hold hold(fake::gLock);
   std::size_t queued = 0;
   for (const std::string& chunk : fake::AsPort(handle)->received) queued += chunk.size();
   return static_cast<std::uint32_t>(queued);
 }
 
 long ReadQueued(Handle handle, Handle, char* buffer, std::size_t capacity) {
+  Hold hold(fake::gLock);
   fake::Port* port = fake::AsPort(handle);
   if (fake::ScriptOf(port).readFails) return -1;
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
   if (port->received.empty()) return 0;
   std::string& chunk = port->received.front();
   const std::size_t count = std::min(capacity, chunk.size());
@@ -132,10 +143,9 @@ long ReadQueued(Handle handle, Handle, char* buffer, std::size_t capacity) {
 }
 
 WaitResult WaitForInput(Handle handle, Handle, int timeoutMs) {
+  std::unique_lock<std::mutex> hold(fake::gLock);
   fake::Port* port = fake::AsPort(handle);
-  fake::World& world = TheWorld();
-  std::unique_lock<std::mutex> hold(world.lock);
-  std::deque<WaitResult>& scripted = world.ports[port->name].waitResults;
+  std::deque<WaitResult>& scripted = fake::ScriptOf(port).waitResults;
   if (!scripted.empty()) {
     const WaitResult result = scripted.front();
     scripted.pop_front();
@@ -145,24 +155,24 @@ WaitResult WaitForInput(Handle handle, Handle, int timeoutMs) {
   // A bounded wait is the probe's: nothing else feeds the port during a
   // search, so what is not there now never comes.
   if (timeoutMs >= 0 && !ready()) return WaitResult::kTimedOut;
-  world.changed.wait(hold, ready);
+  fake::gChanged.wait(hold, ready);
   return port->lost && port->received.empty() && !port->woken ? WaitResult::kFailed : WaitResult::kReady;
 }
 
 void WakeWaiters(Handle handle) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
+  Hold hold(fake::gLock);
   fake::AsPort(handle)->woken = true;
-  TheWorld().changed.notify_all();
+  fake::gChanged.notify_all();
 }
 
 WriteResult WritePort(Handle handle, Handle, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written) {
+  Hold hold(fake::gLock);
   fake::Port* port = fake::AsPort(handle);
-  fake::World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
+  fake::World& world = *fake::gWorld;
   const std::string bytes(static_cast<const char*>(data), size);
   world.writes.push_back(fake::Write{port->name, bytes, timeoutMs});
-  const fake::PortScript& script = world.ports[port->name];
+  const fake::PortScript& script = fake::ScriptOf(port);
   if (script.writeResult != WriteResult::kDoneAtOnce && script.writeResult != WriteResult::kDoneAfterWait) {
     return script.writeResult;
   }
@@ -172,23 +182,22 @@ WriteResult WritePort(Handle handle, Handle, const void* data, std::uint32_t siz
   if (bytes == std::string("sm 1\r\n\0", 7)) answer = &script.startAnswer;
   if (bytes == "g\r\n") answer = &script.measureAnswer;
   if (answer != nullptr && !answer->empty()) port->received.push_back(*answer);
-  world.changed.notify_all();
+  fake::gChanged.notify_all();
   return script.writeResult;
 }
 
 void ClosePort(Handle handle) {
+  Hold hold(fake::gLock);
   fake::Port* port = fake::AsPort(handle);
-  fake::World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
-  world.log.push_back("close " + port->name);
+  fake::gWorld->log.push_back("close " + port->name);
   fake::OpenPorts().erase(port->name);
-  --world.liveHandles;
+  --fake::gWorld->liveHandles;
   delete port;
 }
 
 Handle CreateManualEvent(bool signalled) {
-  fake::World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   if (world.eventFails(world.eventsCreated++)) return nullptr;
   ++world.liveHandles;
   auto* event = new fake::Event;
@@ -201,8 +210,8 @@ void ResetEvent(Handle event) { static_cast<fake::Event*>(event)->set = false; }
 bool IsEventSet(Handle event) { return static_cast<fake::Event*>(event)->set; }
 
 void CloseEvent(Handle event) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
-  --TheWorld().liveHandles;
+  Hold hold(fake::gLock);
+  --fake::gWorld->liveHandles;
   delete static_cast<fake::Event*>(event);
 }
 
@@ -214,26 +223,26 @@ ScopedProcessLock::ScopedProcessLock() { gProcessLock.lock(); }
 ScopedProcessLock::~ScopedProcessLock() { gProcessLock.unlock(); }
 
 Handle StartThreadSuspended(ThreadProc proc, void* argument) {
-  fake::World& world = TheWorld();
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   if (world.threadFails) return nullptr;
   auto* thread = new fake::Thread;
   thread->thread = std::thread([thread, proc, argument] {
     {
-      std::unique_lock<std::mutex> hold(TheWorld().lock);
-      TheWorld().changed.wait(hold, [thread] { return thread->resumed; });
+      std::unique_lock<std::mutex> waiting(fake::gLock);
+      fake::gChanged.wait(waiting, [thread] { return thread->resumed; });
     }
     proc(argument);
   });
-  std::lock_guard<std::mutex> hold(world.lock);
   ++world.liveHandles;
   ++world.threadsStarted;
   return thread;
 }
 
 void ResumeThread(Handle handle) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
+  Hold hold(fake::gLock);
   static_cast<fake::Thread*>(handle)->resumed = true;
-  TheWorld().changed.notify_all();
+  fake::gChanged.notify_all();
 }
 
 void JoinThread(Handle handle) {
@@ -241,18 +250,18 @@ void JoinThread(Handle handle) {
   auto* thread = static_cast<fake::Thread*>(handle);
   thread->thread.join();
   delete thread;
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
-  --TheWorld().liveHandles;
+  Hold hold(fake::gLock);
+  --fake::gWorld->liveHandles;
 }
 
 void SleepMs(int milliseconds) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
-  TheWorld().slept += milliseconds;
+  Hold hold(fake::gLock);
+  fake::gWorld->slept += milliseconds;
 }
 
 int DefaultMessageBox(const char* text, unsigned style) {
-  fake::World& world = TheWorld();
-  std::lock_guard<std::mutex> hold(world.lock);
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   world.boxes.emplace_back(text, style);
   world.log.push_back(std::string("box ") + text);
   if (!world.answers.empty()) {
@@ -264,19 +273,21 @@ int DefaultMessageBox(const char* text, unsigned style) {
 }
 
 void PostNotification(WindowHandle, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-  std::lock_guard<std::mutex> hold(TheWorld().lock);
-  TheWorld().posted.push_back(Notification{message, wParam, lParam});
-  TheWorld().changed.notify_all();
+  Hold hold(fake::gLock);
+  fake::gWorld->posted.push_back(Notification{message, wParam, lParam});
+  fake::gChanged.notify_all();
 }
 
 Handle OpenPortList() {
-  if (!TheWorld().listOpens) return nullptr;
-  ++TheWorld().liveHandles;
+  Hold hold(fake::gLock);
+  if (!fake::gWorld->listOpens) return nullptr;
+  ++fake::gWorld->liveHandles;
   return new fake::List;
 }
 
 ListEntry ReadPortListEntry(Handle, std::uint32_t index, std::string* data) {
-  fake::World& world = TheWorld();
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   world.log.push_back("list " + std::to_string(index));
   if (index >= world.listed.size()) return ListEntry::kEnd;
   if (world.listed[index].unfit) return ListEntry::kUnfit;
@@ -285,7 +296,8 @@ ListEntry ReadPortListEntry(Handle, std::uint32_t index, std::string* data) {
 }
 
 void ClosePortList(Handle list) {
-  --TheWorld().liveHandles;
+  Hold hold(fake::gLock);
+  --fake::gWorld->liveHandles;
   delete static_cast<fake::List*>(list);
 }
 
@@ -299,7 +311,8 @@ bool PortNameFromListing(std::string* name) {
 }
 
 Handle OpenSettings(bool* created) {
-  fake::World& world = TheWorld();
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
   if (!world.settingsOpen) return nullptr;
   *created = world.settingsCreated;
   ++world.liveHandles;
@@ -307,21 +320,26 @@ Handle OpenSettings(bool* created) {
 }
 
 bool ReadRememberedPort(Handle, std::string* name) {
-  TheWorld().log.push_back("read remembered");
-  if (!TheWorld().hasRemembered) return false;
-  *name = TheWorld().remembered;
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
+  world.log.push_back("read remembered");
+  if (!world.hasRemembered) return false;
+  *name = world.remembered;
   return true;
 }
 
 bool WriteRememberedPort(Handle, const std::string& name) {
-  TheWorld().log.push_back("remember " + name);
-  TheWorld().hasRemembered = true;
-  TheWorld().remembered = name;
+  Hold hold(fake::gLock);
+  fake::World& world = *fake::gWorld;
+  world.log.push_back("remember " + name);
+  world.hasRemembered = true;
+  world.remembered = name;
   return true;
 }
 
 void CloseSettings(Handle settings) {
-  --TheWorld().liveHandles;
+  Hold hold(fake::gLock);
+  --fake::gWorld->liveHandles;
   delete static_cast<fake::Settings*>(settings);
 }
 

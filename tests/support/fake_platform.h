@@ -41,6 +41,9 @@ struct Write {
   int timeoutMs;
 };
 
+// Everything the fake knows: the script a test sets up and what the code did.
+// It is shared with receive threads, so it is reached only under its lock:
+// through Locked() or Snapshot() in a test, and inside every fake call.
 struct World {
   // Set up by the test.
   std::map<std::string, PortScript> ports;
@@ -63,12 +66,28 @@ struct World {
   int liveHandles = 0;  // ports, events, lists, settings and threads not released
   int slept = 0;
   int threadsStarted = 0;
-
-  std::mutex lock;  // guards the fields the receive thread touches
-  std::condition_variable changed;
 };
 
-World& TheWorld();
+// The world under its lock for as long as this object lives. A test sets up or
+// looks at it in one expression (`fake::Locked()->ports["COM1"].opens = false;`)
+// or holds one in a block; never across a call into the library, whose fake
+// calls take the same lock.
+class LockedWorld {
+ public:
+  LockedWorld(World& world, std::mutex& lock) : world_(world), hold_(lock) {}
+  World* operator->() { return &world_; }
+  World& operator*() { return world_; }
+
+ private:
+  World& world_;
+  std::unique_lock<std::mutex> hold_;
+};
+
+LockedWorld Locked();
+// A copy of the world, taken under its lock: for looking through while a
+// receive thread may still add to it.
+World Snapshot();
+// A new, empty world. Only while no thread of the library runs.
 void Reset();
 
 // Bytes the meter "sends": queued on the open port called name, read in one

@@ -8,7 +8,6 @@
 
 namespace {
 
-using fake::TheWorld;
 using ovrin::platform::WriteResult;
 
 const std::string kProbe("N02N\r\n\0", 7);
@@ -21,8 +20,8 @@ class ConnectionTest : public ::testing::Test {
 
   // A world with one meter on COM1; opens `comm` on it.
   void OpenOnMeter(OvrinComm& comm, ovrin::WindowHandle window = nullptr) {
-    TheWorld().ports["COM1"].probeAnswer = "12....+00000042\r\n";
-    TheWorld().listed = {{"COM1"}};
+    fake::Locked()->ports["COM1"].probeAnswer = "12....+00000042\r\n";
+    fake::Locked()->listed = {{"COM1"}};
     std::string port;
     ASSERT_EQ(comm.Open(port, window), 1);
     ASSERT_EQ(port, "COM1");
@@ -44,24 +43,24 @@ TEST_F(ConnectionTest, NewConnectionHoldsNothing) {
     comm.SetListen(0);
     EXPECT_EQ(comm.SendCommand(1, 2, 3), 1);
   }
-  EXPECT_EQ(TheWorld().liveHandles, 0);
-  EXPECT_EQ(TheWorld().eventsCreated, 0);
-  EXPECT_TRUE(TheWorld().writes.empty());
+  EXPECT_EQ(fake::Locked()->liveHandles, 0);
+  EXPECT_EQ(fake::Locked()->eventsCreated, 0);
+  EXPECT_TRUE(fake::Locked()->writes.empty());
 }
 
 TEST_F(ConnectionTest, CloseReleasesEverythingOnceAndTheDestructorCloses) {
   {
     OvrinComm comm;
     OpenOnMeter(comm);
-    EXPECT_GT(TheWorld().liveHandles, 0);
+    EXPECT_GT(fake::Locked()->liveHandles, 0);
     EXPECT_EQ(comm.Close(), 1);
-    EXPECT_EQ(TheWorld().liveHandles, 0);
+    EXPECT_EQ(fake::Locked()->liveHandles, 0);
     EXPECT_EQ(OvrinCommAccess::PortHandle(comm), ovrin::platform::NoPort());
     EXPECT_EQ(OvrinCommAccess::ListenEvent(comm), nullptr);
     EXPECT_EQ(comm.Close(), 0);
     OpenOnMeter(comm);
   }
-  EXPECT_EQ(TheWorld().liveHandles, 0);  // the destructor closed the second open
+  EXPECT_EQ(fake::Locked()->liveHandles, 0);  // the destructor closed the second open
   EXPECT_EQ(fake::LogOf("close COM1").size(), 2u);
 }
 
@@ -100,7 +99,7 @@ TEST_F(ConnectionTest, CopiesNeverShareTheConnection) {
   EXPECT_EQ(fake::LogOf("close COM1").size(), 1u);
   EXPECT_EQ(open.Close(), 0);
   EXPECT_EQ(open.measurement.value1, 5);
-  EXPECT_EQ(TheWorld().liveHandles, 0);
+  EXPECT_EQ(fake::Locked()->liveHandles, 0);
 
   OvrinComm self;
   OpenOnMeter(self);
@@ -112,12 +111,12 @@ TEST_F(ConnectionTest, CopiesNeverShareTheConnection) {
 TEST_F(ConnectionTest, DistanceMeasureWritesGWithCrLf) {
   OvrinComm comm;
   OpenOnMeter(comm);
-  TheWorld().writes.clear();
+  fake::Locked()->writes.clear();
   EXPECT_EQ(comm.DistanceMeasure(), 1);
-  ASSERT_EQ(TheWorld().writes.size(), 1u);
-  EXPECT_EQ(TheWorld().writes[0].bytes, "g\r\n");
-  EXPECT_LT(TheWorld().writes[0].timeoutMs, 0);  // to completion
-  EXPECT_TRUE(TheWorld().boxes.empty());
+  ASSERT_EQ(fake::Locked()->writes.size(), 1u);
+  EXPECT_EQ(fake::Locked()->writes[0].bytes, "g\r\n");
+  EXPECT_LT(fake::Locked()->writes[0].timeoutMs, 0);  // to completion
+  EXPECT_TRUE(fake::Locked()->boxes.empty());
 }
 
 TEST_F(ConnectionTest, DistanceMeasureFailures) {
@@ -141,23 +140,23 @@ TEST_F(ConnectionTest, DistanceMeasureFailures) {
     fake::Reset();
     OvrinComm comm;
     if (c.opened) OpenOnMeter(comm);
-    TheWorld().ports["COM1"].writeResult = c.write;
-    TheWorld().boxes.clear();
+    fake::Locked()->ports["COM1"].writeResult = c.write;
+    fake::Locked()->boxes.clear();
     // Only the host's thread is refused events, not the receive thread.
     const std::thread::id host = std::this_thread::get_id();
-    if (c.eventFails) TheWorld().eventFails = [host](int) { return std::this_thread::get_id() == host; };
-    const std::size_t writesBefore = TheWorld().writes.size();
+    if (c.eventFails) fake::Locked()->eventFails = [host](int) { return std::this_thread::get_id() == host; };
+    const std::size_t writesBefore = fake::Locked()->writes.size();
     EXPECT_EQ(comm.DistanceMeasure(), c.expected) << c.name;
     if (c.box != nullptr) {
-      ASSERT_EQ(TheWorld().boxes.size(), 1u) << c.name;
-      EXPECT_EQ(TheWorld().boxes[0].first, c.box) << c.name;
-      EXPECT_EQ(TheWorld().boxes[0].second, 0u) << c.name;
-      EXPECT_EQ(TheWorld().writes.size(), writesBefore) << c.name;
+      ASSERT_EQ(fake::Locked()->boxes.size(), 1u) << c.name;
+      EXPECT_EQ(fake::Locked()->boxes[0].first, c.box) << c.name;
+      EXPECT_EQ(fake::Locked()->boxes[0].second, 0u) << c.name;
+      EXPECT_EQ(fake::Locked()->writes.size(), writesBefore) << c.name;
     } else {
-      EXPECT_TRUE(TheWorld().boxes.empty()) << c.name;
+      EXPECT_TRUE(fake::Locked()->boxes.empty()) << c.name;
     }
     comm.Close();
-    EXPECT_EQ(TheWorld().liveHandles, 0) << c.name;
+    EXPECT_EQ(fake::Locked()->liveHandles, 0) << c.name;
   }
 }
 
@@ -166,8 +165,8 @@ TEST_F(ConnectionTest, DistanceMeasureAfterCloseRefuses) {
   OpenOnMeter(comm);
   comm.Close();
   EXPECT_EQ(comm.DistanceMeasure(), 0);
-  ASSERT_EQ(TheWorld().boxes.size(), 1u);
-  EXPECT_EQ(TheWorld().boxes[0].first, "Can't Send Command");
+  ASSERT_EQ(fake::Locked()->boxes.size(), 1u);
+  EXPECT_EQ(fake::Locked()->boxes[0].first, "Can't Send Command");
 }
 
 TEST_F(ConnectionTest, MessageBoxesGoThroughTheHostsHandler) {
@@ -182,22 +181,22 @@ TEST_F(ConnectionTest, MessageBoxesGoThroughTheHostsHandler) {
   EXPECT_EQ(comm.DistanceMeasure(), 0);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].first, "Can't Send Command");
-  EXPECT_TRUE(TheWorld().boxes.empty());  // the default was not used
+  EXPECT_TRUE(fake::Locked()->boxes.empty());  // the default was not used
   ovrin::SetMessageBoxHandler(nullptr, nullptr);
   EXPECT_EQ(comm.DistanceMeasure(), 0);
-  EXPECT_EQ(TheWorld().boxes.size(), 1u);
+  EXPECT_EQ(fake::Locked()->boxes.size(), 1u);
 }
 
 class SendMsgTest : public ConnectionTest {
  protected:
   void SetUp() override {
     ConnectionTest::SetUp();
-    TheWorld().ports["COM9"] = {};
+    fake::Locked()->ports["COM9"] = {};
     port_ = ovrin::platform::OpenPort("COM9");
   }
   void TearDown() override {
     ovrin::platform::ClosePort(port_);
-    EXPECT_EQ(TheWorld().liveHandles, 0);  // the write's event was closed
+    EXPECT_EQ(fake::Locked()->liveHandles, 0);  // the write's event was closed
     ConnectionTest::TearDown();
   }
   int Send(const std::string& text) { return OvrinCommAccess::SendMsg(comm_, port_, text); }
@@ -214,21 +213,21 @@ TEST_F(SendMsgTest, FramesTheTextWithCrLfNul) {
   EXPECT_EQ(Send(""), 3);
   EXPECT_EQ(Send(longest), 128);
   EXPECT_EQ(Send(withNul), 6);
-  ASSERT_EQ(TheWorld().writes.size(), 5u);
-  EXPECT_EQ(TheWorld().writes[0].bytes, kProbe);
-  EXPECT_EQ(TheWorld().writes[1].bytes, kStart);
-  EXPECT_EQ(TheWorld().writes[2].bytes, std::string("\r\n\0", 3));
-  EXPECT_EQ(TheWorld().writes[3].bytes, longest + std::string("\r\n\0", 3));
-  EXPECT_EQ(TheWorld().writes[4].bytes, withNul + std::string("\r\n\0", 3));
-  for (const fake::Write& write : TheWorld().writes) EXPECT_EQ(write.timeoutMs, 100);
+  ASSERT_EQ(fake::Locked()->writes.size(), 5u);
+  EXPECT_EQ(fake::Locked()->writes[0].bytes, kProbe);
+  EXPECT_EQ(fake::Locked()->writes[1].bytes, kStart);
+  EXPECT_EQ(fake::Locked()->writes[2].bytes, std::string("\r\n\0", 3));
+  EXPECT_EQ(fake::Locked()->writes[3].bytes, longest + std::string("\r\n\0", 3));
+  EXPECT_EQ(fake::Locked()->writes[4].bytes, withNul + std::string("\r\n\0", 3));
+  for (const fake::Write& write : fake::Snapshot().writes) EXPECT_EQ(write.timeoutMs, 100);
 }
 
 TEST_F(SendMsgTest, RefusesWhatItCannotSend) {
   EXPECT_EQ(Send(std::string(126, 'a')), 0);
-  TheWorld().eventFails = [](int) { return true; };
+  fake::Locked()->eventFails = [](int) { return true; };
   EXPECT_EQ(Send("N02N"), 0);
-  EXPECT_TRUE(TheWorld().writes.empty());
-  EXPECT_TRUE(TheWorld().boxes.empty());
+  EXPECT_TRUE(fake::Locked()->writes.empty());
+  EXPECT_TRUE(fake::Locked()->boxes.empty());
 }
 
 TEST_F(SendMsgTest, ResultFollowsTheWrite) {
@@ -237,7 +236,7 @@ TEST_F(SendMsgTest, ResultFollowsTheWrite) {
                                                {WriteResult::kFailed, 0},
                                                {WriteResult::kTimedOut, 0}};
   for (const auto& c : cases) {
-    TheWorld().ports["COM9"].writeResult = c.first;
+    fake::Locked()->ports["COM9"].writeResult = c.first;
     EXPECT_EQ(Send("N02N"), c.second);
   }
 }

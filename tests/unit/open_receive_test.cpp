@@ -10,20 +10,18 @@
 
 namespace {
 
-using fake::TheWorld;
-
 ovrin::WindowHandle SomeWindow() { return reinterpret_cast<ovrin::WindowHandle>(0x1234); }
 
 class OpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    TheWorld().ports["COM1"].probeAnswer = "12....+00000042\r\n";
-    TheWorld().listed = {{"COM1"}};
+    fake::Locked()->ports["COM1"].probeAnswer = "12....+00000042\r\n";
+    fake::Locked()->listed = {{"COM1"}};
   }
   void TearDown() override {
     comm_.Close();
-    EXPECT_EQ(TheWorld().liveHandles, 0);
+    EXPECT_EQ(fake::Locked()->liveHandles, 0);
     fake::Reset();
   }
   int Open(ovrin::WindowHandle window = SomeWindow()) { return comm_.Open(port_, window); }
@@ -35,40 +33,40 @@ class OpenTest : public ::testing::Test {
 TEST_F(OpenTest, RemembersThePortThatWorked) {
   ASSERT_EQ(Open(), 1);
   EXPECT_EQ(port_, "COM1");
-  EXPECT_EQ(TheWorld().remembered, "COM1");
+  EXPECT_EQ(fake::Locked()->remembered, "COM1");
   const std::string start("sm 1\r\n\0", 7);
-  EXPECT_EQ(TheWorld().writes.back().bytes, start);
-  EXPECT_EQ(TheWorld().threadsStarted, 1);
+  EXPECT_EQ(fake::Locked()->writes.back().bytes, start);
+  EXPECT_EQ(fake::Locked()->threadsStarted, 1);
 }
 
 TEST_F(OpenTest, RememberedPortIsTriedFirst) {
-  TheWorld().ports["COM7"].probeAnswer = "12....+00000042\r\n";
-  TheWorld().hasRemembered = true;
-  TheWorld().remembered = "COM7";
+  fake::Locked()->ports["COM7"].probeAnswer = "12....+00000042\r\n";
+  fake::Locked()->hasRemembered = true;
+  fake::Locked()->remembered = "COM7";
   ASSERT_EQ(Open(), 1);
   EXPECT_EQ(port_, "COM7");
   EXPECT_EQ(fake::LogOf("open"), (std::vector<std::string>{"open COM7"}));
 }
 
 TEST_F(OpenTest, NewSettingIsNotRead) {
-  TheWorld().settingsCreated = true;
-  TheWorld().hasRemembered = true;
-  TheWorld().remembered = "COM7";
+  fake::Locked()->settingsCreated = true;
+  fake::Locked()->hasRemembered = true;
+  fake::Locked()->remembered = "COM7";
   ASSERT_EQ(Open(), 1);
   EXPECT_TRUE(fake::LogOf("read remembered").empty());
   EXPECT_EQ(port_, "COM1");
 }
 
 TEST_F(OpenTest, SettingThatCannotBeOpenedStillLetsTheSearchRun) {
-  TheWorld().settingsOpen = false;
+  fake::Locked()->settingsOpen = false;
   ASSERT_EQ(Open(), 1);
   EXPECT_TRUE(fake::LogOf("remember").empty());
 }
 
 TEST_F(OpenTest, NoMeterLeavesSettingAndWindowAlone) {
-  TheWorld().ports["COM1"].probeAnswer.clear();
-  TheWorld().hasRemembered = true;
-  TheWorld().remembered = "COM7";
+  fake::Locked()->ports["COM1"].probeAnswer.clear();
+  fake::Locked()->hasRemembered = true;
+  fake::Locked()->remembered = "COM7";
   EXPECT_EQ(Open(), 0);
   EXPECT_EQ(port_, "COM7");  // the remembered name, as discovery left it
   EXPECT_TRUE(fake::LogOf("remember").empty());
@@ -87,12 +85,12 @@ TEST_F(OpenTest, FailuresAfterTheSearchReleaseEverything) {
   for (const Case& c : cases) {
     SetUp();
     const int failing = c.failingEvent;
-    TheWorld().eventFails = [failing](int index) { return index == failing; };
-    TheWorld().threadFails = c.threadFails;
+    fake::Locked()->eventFails = [failing](int index) { return index == failing; };
+    fake::Locked()->threadFails = c.threadFails;
     EXPECT_EQ(Open(), 0) << c.name;
-    EXPECT_EQ(TheWorld().liveHandles, 0) << c.name;
+    EXPECT_EQ(fake::Locked()->liveHandles, 0) << c.name;
     EXPECT_EQ(OvrinCommAccess::PortHandle(comm_), ovrin::platform::NoPort()) << c.name;
-    EXPECT_EQ(TheWorld().remembered, "COM1") << c.name;  // stored before the failure
+    EXPECT_EQ(fake::Locked()->remembered, "COM1") << c.name;  // stored before the failure
     EXPECT_EQ(comm_.Close(), 0) << c.name;
     EXPECT_EQ(comm_.DistanceMeasure(), 0) << c.name;
   }
@@ -102,11 +100,11 @@ TEST_F(OpenTest, OpenOnAnOpenConnectionReconnects) {
   ASSERT_EQ(Open(), 1);
   ASSERT_EQ(Open(), 1);
   EXPECT_EQ(fake::LogOf("close COM1").size(), 1u);
-  EXPECT_EQ(TheWorld().threadsStarted, 2);
+  EXPECT_EQ(fake::Locked()->threadsStarted, 2);
 }
 
 TEST_F(OpenTest, EveryLineIsDecodedAndAnnouncedInOrder) {
-  TheWorld().ports["COM1"].startAnswer = "?\r\n";
+  fake::Locked()->ports["COM1"].startAnswer = "?\r\n";
   ASSERT_EQ(Open(), 1);
   ASSERT_TRUE(fake::AwaitPosted(1));
   EXPECT_EQ(comm_.measurement.kind, ReplyNone);
@@ -115,8 +113,8 @@ TEST_F(OpenTest, EveryLineIsDecodedAndAnnouncedInOrder) {
   fake::Receive("COM1", "\n");
   ASSERT_TRUE(fake::AwaitPosted(4));
   comm_.Close();
-  ASSERT_EQ(TheWorld().posted.size(), 4u);
-  for (const ovrin::Notification& note : TheWorld().posted) {
+  ASSERT_EQ(fake::Locked()->posted.size(), 4u);
+  for (const ovrin::Notification& note : fake::Snapshot().posted) {
     EXPECT_EQ(note.message, static_cast<unsigned>(WM_MEASURE_READY));
     EXPECT_EQ(note.wParam, 1u);
     EXPECT_EQ(note.lParam, 0);
@@ -127,7 +125,7 @@ TEST_F(OpenTest, EveryLineIsDecodedAndAnnouncedInOrder) {
 TEST_F(OpenTest, ReplyLeavesTheConnectionIdle) {
   ASSERT_EQ(Open(nullptr), 1);
   EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
-  TheWorld().ports["COM1"].measureAnswer = "@E252\r\n";
+  fake::Locked()->ports["COM1"].measureAnswer = "@E252\r\n";
   ASSERT_EQ(comm_.DistanceMeasure(), 1);
   // Nothing is posted without a window: wait for the record instead.
   for (int i = 0; i < 500 && ovrin::LatestRecord(comm_).kind != ReplyError; ++i) {
@@ -136,17 +134,17 @@ TEST_F(OpenTest, ReplyLeavesTheConnectionIdle) {
   EXPECT_EQ(ovrin::LatestRecord(comm_).value1, 252);
   EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm_)));
   EXPECT_FALSE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
-  EXPECT_TRUE(TheWorld().posted.empty());
+  EXPECT_TRUE(fake::Locked()->posted.empty());
 }
 
 TEST_F(OpenTest, ThreadWithoutItsEventTellsTheUserAndCloseStillWorks) {
   const std::thread::id host = std::this_thread::get_id();
-  TheWorld().eventFails = [host](int) { return std::this_thread::get_id() != host; };
+  fake::Locked()->eventFails = [host](int) { return std::this_thread::get_id() != host; };
   ASSERT_EQ(Open(), 1);
   comm_.Close();  // waits for the thread, which ends after its box
-  ASSERT_EQ(TheWorld().boxes.size(), 1u);
-  EXPECT_EQ(TheWorld().boxes[0].first, "Can't create event object!");
-  EXPECT_TRUE(TheWorld().posted.empty());
+  ASSERT_EQ(fake::Locked()->boxes.size(), 1u);
+  EXPECT_EQ(fake::Locked()->boxes[0].first, "Can't create event object!");
+  EXPECT_TRUE(fake::Locked()->posted.empty());
 }
 
 TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsTheHostOnce) {
@@ -154,49 +152,40 @@ TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsTheHostOnce) {
   fake::Receive("COM1", "12....+000");  // mid-line
   fake::LoseLink("COM1");
   ASSERT_TRUE(fake::AwaitPosted(1));
-  EXPECT_EQ(TheWorld().posted[0].message, static_cast<unsigned>(WM_LINK_LOST));
-  EXPECT_EQ(TheWorld().posted[0].wParam, 0u);
+  EXPECT_EQ(fake::Locked()->posted[0].message, static_cast<unsigned>(WM_LINK_LOST));
+  EXPECT_EQ(fake::Locked()->posted[0].wParam, 0u);
   EXPECT_EQ(comm_.Close(), 1);
-  EXPECT_EQ(TheWorld().posted.size(), 1u);
+  EXPECT_EQ(fake::Locked()->posted.size(), 1u);
 }
 
 TEST_F(OpenTest, WaitFailingForGoodIsALostLink) {
   ASSERT_EQ(Open(), 1);
   fake::Receive("COM1", "?\r\n");
   ASSERT_TRUE(fake::AwaitPosted(1));
-  {
-    std::lock_guard<std::mutex> hold(TheWorld().lock);
-    TheWorld().ports["COM1"].waitResults = {ovrin::platform::WaitResult::kFailed};
-  }
+  fake::Locked()->ports["COM1"].waitResults = {ovrin::platform::WaitResult::kFailed};
   fake::Receive("COM1", "x");  // wakes a wait already pending; the next one fails
   ASSERT_TRUE(fake::AwaitPosted(2));
-  EXPECT_EQ(TheWorld().posted[0].message, static_cast<unsigned>(WM_MEASURE_READY));
-  EXPECT_EQ(TheWorld().posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
+  EXPECT_EQ(fake::Locked()->posted[0].message, static_cast<unsigned>(WM_MEASURE_READY));
+  EXPECT_EQ(fake::Locked()->posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
 }
 
 TEST_F(OpenTest, CloseIsNoLostLink) {
   ASSERT_EQ(Open(), 1);
   EXPECT_EQ(comm_.Close(), 1);
-  EXPECT_TRUE(TheWorld().posted.empty());
+  EXPECT_TRUE(fake::Locked()->posted.empty());
 }
 
 TEST_F(OpenTest, ReadsThatDeliverNothingDoNotSpin) {
   ASSERT_EQ(Open(), 1);
-  {
-    std::lock_guard<std::mutex> hold(TheWorld().lock);
-    TheWorld().ports["COM1"].waitResults.assign(100, ovrin::platform::WaitResult::kReady);
-  }
+  fake::Locked()->ports["COM1"].waitResults.assign(100, ovrin::platform::WaitResult::kReady);
   fake::Receive("COM1", "?\r\n");
   ASSERT_TRUE(fake::AwaitPosted(1));
   // Past the first few empty passes the thread pauses between them.
   for (int i = 0; i < 500; ++i) {
-    {
-      std::lock_guard<std::mutex> hold(TheWorld().lock);
-      if (TheWorld().ports["COM1"].waitResults.empty()) break;
-    }
+    if (fake::Locked()->ports["COM1"].waitResults.empty()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_GT(TheWorld().slept, 0);
+  EXPECT_GT(fake::Locked()->slept, 0);
   EXPECT_EQ(comm_.Close(), 1);
 }
 
