@@ -4,8 +4,8 @@
  *
  * Ownership: ovrin_create makes a connection that the caller destroys with
  * ovrin_destroy (which closes it if open). Threading: call a connection's
- * functions from one thread at a time; ovrin_latest_record and
- * ovrin_error_text may be called from any thread. */
+ * functions from one thread at a time; ovrin_latest_record, the reading
+ * functions and ovrin_error_text may be called from any thread. */
 #ifndef OVRIN_H
 #define OVRIN_H
 
@@ -47,6 +47,29 @@ typedef struct OvrinRecord {
   int value2; /* kinds 3 and 4 */
 } OvrinRecord;
 
+/* 64-bit integers, also for C89 compilers that know them only as an extension. */
+#if defined(_MSC_VER)
+typedef unsigned __int64 OvrinUInt64;
+typedef __int64 OvrinInt64;
+#elif defined(__GNUC__)
+__extension__ typedef unsigned long long OvrinUInt64;
+__extension__ typedef long long OvrinInt64;
+#else
+typedef unsigned long long OvrinUInt64;
+typedef long long OvrinInt64;
+#endif
+
+/* One reply line as it was received (176 bytes on every platform). */
+typedef struct OvrinReading {
+  OvrinRecord record;     /* the line decoded */
+  OvrinUInt64 sequence;   /* 1 for the first line after ovrin_open, then +1 per line */
+  OvrinInt64 utcNs;       /* time of receipt, nanoseconds since 1970-01-01 UTC */
+  OvrinInt64 monotonicNs; /* time of receipt on the system's monotonic clock */
+  unsigned lineLength;    /* bytes in line, without CR LF (at most 127) */
+  unsigned reserved;      /* 0 */
+  char line[128];         /* the bytes as received, then a NUL */
+} OvrinReading;
+
 typedef struct OvrinConnection OvrinConnection;
 
 #if defined(_WIN32)
@@ -84,6 +107,27 @@ OVRIN_C_API int ovrin_measure(OvrinConnection* connection);
 OVRIN_C_API void ovrin_set_listen(OvrinConnection* connection, int listen);
 /* Copies the latest reply line's record, never half of one and half of the next. */
 OVRIN_C_API void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record);
+
+/* Every reply line, once and in order: the connection queues a reading for
+ * each (4096 by default; when full, the oldest is dropped and counted).
+ * ovrin_next_reading takes the oldest: 1 taken, 0 none queued. */
+OVRIN_C_API int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading);
+/* Takes the oldest reading, waiting up to timeoutMs for one (-1: no limit):
+ * 1 taken, 0 time-out, -1 none queued and none will come (the link is lost,
+ * or the connection is not open). Needs no window and no message loop. */
+OVRIN_C_API int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs);
+/* Readings dropped since ovrin_open because the queue was full. */
+OVRIN_C_API OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection);
+/* The queue's size (1 to 1048576) from the next ovrin_open: 1 set, 0 refused
+ * (the connection is open, or the size is out of range). */
+OVRIN_C_API int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity);
+/* Calls callback for every reading, in order, on the connection's receive
+ * thread, before OVRIN_MEASURE_READY is posted; the reading stays queued too.
+ * The callback must be short. It may call ovrin_measure, ovrin_set_listen and
+ * the reading functions; ovrin_close and ovrin_open from it return 0 at once,
+ * and it must not destroy the connection. NULL removes the callback. */
+typedef void (*OvrinReadingCallback)(const OvrinReading* reading, void* context);
+OVRIN_C_API void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context);
 
 /* The English text of a device error code, as DescError gives it: all
  * bufferLength bytes written, NUL-terminated; 63 bytes hold every text. */

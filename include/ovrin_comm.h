@@ -76,8 +76,11 @@ class OVRIN_API OvrinComm {
   // Finds the meter (remembered port first), opens it and starts receiving.
   // port receives the name of the port that was opened. 1 on success, 0 if
   // not. On a connection that is open already, closes it and opens anew.
+  // Called on the connection's own receive thread (from a handler), 0 at once.
   int Open(std::string& port, ovrin::WindowHandle notifyWindow);
-  // 1 when the connection was open and is closed now, 0 when it was not open.
+  // 1 when the connection was open and is closed now, 0 when it was not open
+  // or when called on its own receive thread (from a handler), which it
+  // cannot wait for.
   int Close();
   // Writes the measure command: 1 written, 0 not written (with no port the
   // user is told "Can't Send Command"), -1 when no event could be created.

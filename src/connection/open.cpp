@@ -3,6 +3,7 @@
 
 #include "ovrin_comm.h"
 #include "platform/platform.h"
+#include "readings.h"
 #include "receive_thread.h"
 
 namespace platform = ovrin::platform;
@@ -40,6 +41,8 @@ class RememberedPort {
 }  // namespace
 
 int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
+  // From a handler on its own receive thread, closing would wait for itself.
+  if (ovrin::OnReceiveThreadOf(*this)) return 0;
   // Hosts that open twice mean to reconnect; two receive threads on one
   // object would share its fields.
   if (isOpen.load() != 0) Close();
@@ -53,9 +56,14 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   notifyWindow = window;
   listenEvent = platform::CreateManualEvent(true);
   idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
-  receiveThread = idleEvent != nullptr ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this) : nullptr;
+  // The readings of this run: a new, empty queue, sequence from 1.
+  const std::shared_ptr<ovrin::ReadingChannel> readings =
+      idleEvent != nullptr ? ovrin::ChannelOf(*this, true) : nullptr;
+  const bool queued = readings != nullptr && readings->Begin();
+  receiveThread = queued ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this) : nullptr;
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
+    if (queued) readings->End();
     if (idleEvent != nullptr) platform::CloseEvent(idleEvent);
     if (listenEvent != nullptr) platform::CloseEvent(listenEvent);
     listenEvent = idleEvent = nullptr;

@@ -2,6 +2,8 @@
 #include "ovrin_comm.h"
 
 #include "platform/platform.h"
+#include "readings.h"
+#include "receive_thread.h"
 
 namespace platform = ovrin::platform;
 
@@ -31,10 +33,13 @@ OvrinComm& OvrinComm::operator=(const OvrinComm& other) {
 
 OvrinComm::~OvrinComm() {
   if (isOpen.load() != 0) Close();
+  ovrin::ForgetChannel(*this);
 }
 
 int OvrinComm::Close() {
-  if (isOpen.load() == 0) return 0;
+  // From a handler on its own receive thread, the wait for that thread would
+  // never end: refused, as on a connection that is not open.
+  if (isOpen.load() == 0 || ovrin::OnReceiveThreadOf(*this)) return 0;
   isOpen.store(0);
   {
     platform::ScopedProcessLock lock;  // the receive thread may be in SetListen

@@ -8,8 +8,7 @@ namespace ovrin {
 // after a normal stop, 0xFFFFFFFF when it could not run or the link was lost.
 unsigned ReceiveThreadProc(void* connection);
 
-// A copy of the connection's record that is never half of one line and half
-// of the next: the receive thread writes it under the same lock.
-MeasureRecord LatestRecord(const OvrinComm& connection);
+// True on the receive thread of `connection` (in a handler it calls).
+bool OnReceiveThreadOf(const OvrinComm& connection);
 
 }  // namespace ovrin

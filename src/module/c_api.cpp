@@ -6,13 +6,20 @@
 #include <new>
 #include <string>
 
-#include "connection/receive_thread.h"
+#include "connection/readings.h"
 #include "ovrin_comm.h"
+#include "ovrin_readings.h"
 
 static_assert(sizeof(OvrinRecord) == sizeof(MeasureRecord), "records differ");
 static_assert(offsetof(OvrinRecord, auxDigit) == offsetof(MeasureRecord, auxDigit), "records differ");
 static_assert(offsetof(OvrinRecord, value1) == offsetof(MeasureRecord, value1), "records differ");
 static_assert(offsetof(OvrinRecord, value2) == offsetof(MeasureRecord, value2), "records differ");
+static_assert(sizeof(OvrinReading) == sizeof(ovrin::Reading), "readings differ");
+static_assert(offsetof(OvrinReading, sequence) == offsetof(ovrin::Reading, sequence), "readings differ");
+static_assert(offsetof(OvrinReading, utcNs) == offsetof(ovrin::Reading, utcNs), "readings differ");
+static_assert(offsetof(OvrinReading, monotonicNs) == offsetof(ovrin::Reading, monotonicNs), "readings differ");
+static_assert(offsetof(OvrinReading, lineLength) == offsetof(ovrin::Reading, lineLength), "readings differ");
+static_assert(offsetof(OvrinReading, line) == offsetof(ovrin::Reading, line), "readings differ");
 
 struct OvrinConnection {
   OvrinComm comm;
@@ -23,6 +30,15 @@ namespace {
 // DescError asks a function for the code's address.
 thread_local int tCode = 0;
 int* CurrentCode() { return &tCode; }
+
+void CopyReading(const ovrin::Reading& from, OvrinReading* to) { std::memcpy(to, &from, sizeof *to); }
+
+// A C callback, called with its own reading type.
+void InvokeCallback(const ovrin::Reading& reading, void (*target)(), void* context) {
+  OvrinReading copy;
+  CopyReading(reading, &copy);
+  reinterpret_cast<OvrinReadingCallback>(target)(&copy, context);
+}
 
 }  // namespace
 
@@ -51,6 +67,39 @@ void ovrin_set_listen(OvrinConnection* connection, int listen) { connection->com
 void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record) {
   const MeasureRecord latest = ovrin::LatestRecord(connection->comm);
   std::memcpy(record, &latest, sizeof *record);
+}
+
+int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
+  ovrin::Reading taken;
+  if (!ovrin::NextReading(connection->comm, &taken)) return 0;
+  CopyReading(taken, reading);
+  return 1;
+}
+
+int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs) {
+  ovrin::Reading taken;
+  switch (ovrin::WaitReading(connection->comm, &taken, timeoutMs)) {
+    case ovrin::ReadingWait::kTaken:
+      CopyReading(taken, reading);
+      return 1;
+    case ovrin::ReadingWait::kTimedOut:
+      return 0;
+    case ovrin::ReadingWait::kNoMore:
+      break;
+  }
+  return -1;
+}
+
+OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection) {
+  return ovrin::DroppedReadings(connection->comm);
+}
+
+int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
+  return ovrin::SetReadingCapacity(connection->comm, capacity) ? 1 : 0;
+}
+
+void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
+  ovrin::SetReadingInvoker(connection->comm, InvokeCallback, reinterpret_cast<void (*)()>(callback), context);
 }
 
 void ovrin_error_text(int code, char* buffer, int bufferLength) {

@@ -79,6 +79,42 @@ class ScopedProcessLock {
   ScopedProcessLock& operator=(const ScopedProcessLock&) = delete;
 };
 
+// A lock with a condition on it: state that a receive thread shares with
+// the host's threads, and waiting until that state changes.
+class Monitor {
+ public:
+  Monitor();
+  ~Monitor();
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  void Enter();
+  void Leave();
+  // Called inside the monitor: leaves it until WakeAll or until timeoutMs
+  // (-1: no limit) has passed, and enters again. False on time-out; may
+  // also return early, so callers look at their state again.
+  bool Wait(int timeoutMs);
+  void WakeAll();
+
+ private:
+  alignas(16) unsigned char storage_[128];  // the platform's lock and condition
+};
+
+class MonitorLock {
+ public:
+  explicit MonitorLock(Monitor& monitor) : monitor_(monitor) { monitor_.Enter(); }
+  ~MonitorLock() { monitor_.Leave(); }
+  MonitorLock(const MonitorLock&) = delete;
+  MonitorLock& operator=(const MonitorLock&) = delete;
+
+ private:
+  Monitor& monitor_;
+};
+
+// Now, as nanoseconds since 1970-01-01 UTC, and on a clock that never goes back.
+std::int64_t UtcNowNs();
+std::int64_t MonotonicNowNs();
+
 using ThreadProc = unsigned (*)(void* argument);
 // Creates a thread that runs proc(argument) once ResumeThread lets it;
 // nullptr when it cannot be created.

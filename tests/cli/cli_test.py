@@ -2,6 +2,7 @@
 
 Usage: cli_test.py BUILD_DIR
 """
+import datetime
 import json
 import os
 import signal
@@ -67,16 +68,23 @@ class OvrinCommandTest(unittest.TestCase):
 
     def test_measure_as_json(self):
         meter = self.sim("--value", "-42")
+        before = time.time()
         result = self.ovrin("measure", "--json", ports=[meter.path])
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(json.loads(result.stdout), {"kind": 6, "auxDigit": 0, "value1": -42, "value2": 0})
+        reading = json.loads(result.stdout)
+        when = datetime.datetime.strptime(reading.pop("time"), "%Y-%m-%dT%H:%M:%S.%fZ")
+        self.assertAlmostEqual(when.replace(tzinfo=datetime.timezone.utc).timestamp(), before, delta=10)
+        self.assertEqual(reading, {"seq": 1, "kind": 6, "auxDigit": 0, "value1": -42, "value2": 0,
+                                   "line": "31..00-00000042"})
 
     def test_error_reply_is_explained(self):
         meter = self.sim("--error", "252")
         result = self.ovrin("measure", ports=[meter.path])
         self.assertEqual(result.stdout.strip(), "error 252: Temperature too high")
         result = self.ovrin("measure", "--json", ports=[meter.path])
-        self.assertEqual(json.loads(result.stdout), {"kind": 1, "code": 252, "error": "Temperature too high"})
+        reading = json.loads(result.stdout)
+        self.assertEqual({key: reading[key] for key in ("kind", "code", "error", "line")},
+                         {"kind": 1, "code": 252, "error": "Temperature too high", "line": "@E252"})
 
     def test_port_option_is_tried_first(self):
         first = self.sim()
@@ -117,6 +125,19 @@ class OvrinCommandTest(unittest.TestCase):
         result = self.ovrin("find", "--yes", ports=ports)
         self.assertEqual(result.stdout.strip(), meter.path, result.stderr)
 
+    def test_monitor_prints_every_line_of_a_burst_once(self):
+        meter = self.sim("--burst", "1000", "--value", "1", "--step", "1", "--baud", "0", "--start-reply", "?\x7f")
+        monitor = subprocess.Popen([os.path.join(BUILD, "ovrin"), "monitor", "--json"],
+                                   env=self.environment([meter.path]), stdout=subprocess.PIPE, text=True)
+        lines = [monitor.stdout.readline() for _ in range(1001)]
+        monitor.send_signal(signal.SIGINT)
+        self.assertEqual(monitor.wait(timeout=10), 0)
+        self.assertEqual(monitor.stdout.read(), "")
+        self.assertIn('"line":"?\\u007f"', lines[0])  # bytes outside printable ASCII escaped
+        readings = [json.loads(line) for line in lines]
+        self.assertEqual([r["seq"] for r in readings], list(range(1, 1002)))
+        self.assertEqual([r["value1"] for r in readings[1:]], list(range(1, 1001)))
+
     def test_monitor_reports_a_lost_link(self):
         meter = self.sim()
         monitor = subprocess.Popen([os.path.join(BUILD, "ovrin"), "monitor"], env=self.environment([meter.path]),
@@ -141,9 +162,16 @@ class OvrinCommandTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn("c_host: kind 6 value1 12345", result.stdout)
 
+    def test_c_host_drains_a_burst_without_a_window(self):
+        meter = self.sim("--burst", "1000", "--value", "1", "--step", "1", "--baud", "0")
+        result = subprocess.run([os.path.join(BUILD, "c_readings"), "1000"], env=self.environment([meter.path]),
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("c_readings: 1000 distances, 1001 readings in the callback, 0 failed", result.stdout)
+
     def test_example_host_measures(self):
         meter = self.sim("--value", "300", "--step", "1")
-        result = subprocess.run([os.path.join(BUILD, "posix_host"), "2"], env=self.environment([meter.path]),
+        result = subprocess.run([os.path.join(BUILD, "queue_host"), "2"], env=self.environment([meter.path]),
                                 capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.splitlines(), ["meter on " + meter.path, "distance 300", "distance 301"])

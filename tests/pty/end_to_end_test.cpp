@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "connection/comm_access.h"
-#include "connection/receive_thread.h"
+#include "ovrin_readings.h"
 #include "platform/platform.h"
 #include "pty_meter.h"
 
@@ -138,6 +138,36 @@ TEST_F(EndToEndTest, FloodOfLinesArrivesCompleteAndInOrder) {
     ASSERT_EQ(Next().message, static_cast<unsigned>(WM_MEASURE_READY)) << i;
   }
   EXPECT_EQ(Latest().value1, 2000);
+}
+
+// Every line becomes one reading, whatever the host is doing: here it drains
+// the queue while the lines are still being written.
+TEST_F(EndToEndTest, EveryLineIsOneReadingInOrder) {
+  PtyMeter meter(ProbeOnly);
+  PortEnvironment environment({});
+  OpenOn(meter, environment, nullptr);
+  std::string burst;
+  for (int i = 1; i <= 1000; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "12....+%08d\r\n", i);
+    burst += line;
+  }
+  std::uint64_t nextSequence = 1;
+  for (const std::size_t piece : {burst.size(), std::size_t{1}}) {
+    std::thread writer([&] {
+      for (std::size_t at = 0; at < burst.size(); at += piece) meter.Send(burst.substr(at, piece));
+    });
+    ovrin::Reading reading{};
+    int value = 1;
+    while (value <= 1000 && ovrin::WaitReading(comm_, &reading, 5000) == ovrin::ReadingWait::kTaken) {
+      ASSERT_EQ(reading.sequence, nextSequence++);
+      ASSERT_EQ(reading.record.value1, value++) << "pieces of " << piece;
+    }
+    writer.join();
+    EXPECT_EQ(value, 1001) << "pieces of " << piece;
+    EXPECT_EQ(ovrin::WaitReading(comm_, &reading, 200), ovrin::ReadingWait::kTimedOut);
+  }
+  EXPECT_EQ(ovrin::DroppedReadings(comm_), 0u);
 }
 
 TEST_F(EndToEndTest, ListeningStateFromTheHostWhileLinesArrive) {

@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "connection/receive_thread.h"
+#include "ovrin_readings.h"
 #include "pty_meter.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 Usage: binding_test.py BUILD_DIR  (imports ovrin70 from bindings/python)
 """
+import datetime
 import os
 import subprocess
 import sys
@@ -40,17 +41,30 @@ class BindingTest(unittest.TestCase):
 
     def test_open_and_measure(self):
         self.ports(self.sim("--value", "777", "--step", "3"))
+        before = datetime.datetime.now(datetime.timezone.utc)
         with ovrin70.Meter() as meter:
             self.assertTrue(meter.port.startswith("/dev/pts/"))
-            self.assertEqual(meter.measure(), ovrin70.Reply(6, 0, 777, 0))
+            reading = meter.measure()
+            self.assertEqual((reading.kind, reading.aux_digit, reading.value1, reading.value2), (6, 0, 777, 0))
+            self.assertEqual((reading.seq, reading.line), (2, b"31..00+00000777"))  # after the start-up answer
+            self.assertLess(abs(reading.time - before), datetime.timedelta(seconds=10))
             self.assertEqual(meter.measure().value1, 780)
+            self.assertEqual(meter.latest(), ovrin70.Reply(6, 0, 780, 0))
 
-    def test_replies_as_they_come(self):
+    def test_every_reading_once_in_order(self):
+        self.ports(self.sim("--burst", "500", "--value", "1", "--step", "1", "--baud", "0"))
+        with ovrin70.Meter(capacity=600) as meter:
+            readings = list(meter.readings(timeout=1))
+            self.assertEqual([r.seq for r in readings], list(range(1, 502)))
+            self.assertEqual([r.value1 for r in readings[1:]], list(range(1, 501)))
+            self.assertEqual(meter.dropped, 0)
+
+    def test_lines_beside_the_reply_are_kept(self):
         self.ports(self.sim("--repeat", "3"))
         with ovrin70.Meter() as meter:
-            list(meter.replies(timeout=0.5))  # the start-up answer comes three times too
+            self.assertEqual(len(list(meter.readings(timeout=0.5))), 3)  # the start-up answer three times
             self.assertEqual(meter.measure().value1, 12345)  # the first of three lines
-            self.assertEqual([reply.value1 for reply in meter.replies(timeout=1)], [12345, 12345])
+            self.assertEqual([reading.value1 for reading in meter.readings(timeout=1)], [12345, 12345])
 
     def test_error_reply_and_texts(self):
         self.ports(self.sim("--error", "256"))

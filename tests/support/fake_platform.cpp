@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
 
 namespace fake {
@@ -217,7 +218,45 @@ void CloseEvent(Handle event) {
 
 namespace {
 std::mutex gProcessLock;
+
+struct MonitorState {
+  std::mutex lock;
+  std::condition_variable changed;
+};
+MonitorState& StateOf(unsigned char* storage) { return *reinterpret_cast<MonitorState*>(storage); }
+
 }  // namespace
+
+Monitor::Monitor() {
+  static_assert(sizeof(MonitorState) <= sizeof storage_, "Monitor storage too small");
+  new (storage_) MonitorState;
+}
+Monitor::~Monitor() { StateOf(storage_).~MonitorState(); }
+void Monitor::Enter() { StateOf(storage_).lock.lock(); }
+void Monitor::Leave() { StateOf(storage_).lock.unlock(); }
+void Monitor::WakeAll() { StateOf(storage_).changed.notify_all(); }
+
+bool Monitor::Wait(int timeoutMs) {
+  MonitorState& state = StateOf(storage_);
+  std::unique_lock<std::mutex> held(state.lock, std::adopt_lock);
+  bool woken = true;
+  if (timeoutMs < 0) {
+    state.changed.wait(held);
+  } else {
+    woken = state.changed.wait_for(held, std::chrono::milliseconds(timeoutMs)) == std::cv_status::no_timeout;
+  }
+  held.release();  // still entered: the caller leaves
+  return woken;
+}
+
+std::int64_t UtcNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+std::int64_t MonotonicNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 ScopedProcessLock::ScopedProcessLock() { gProcessLock.lock(); }
 ScopedProcessLock::~ScopedProcessLock() { gProcessLock.unlock(); }

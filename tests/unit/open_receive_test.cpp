@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "connection/comm_access.h"
-#include "connection/receive_thread.h"
 #include "fake_platform.h"
+#include "ovrin_readings.h"
 
 namespace {
 

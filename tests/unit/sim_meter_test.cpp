@@ -34,11 +34,16 @@ TEST(SimMeter, AnswersDecodeAsTheLibraryExpects) {
   EXPECT_EQ(meter.Answer("xyz"), "@E203\r\n");
 }
 
-TEST(SimMeter, ErrorRepeatAndSilence) {
+TEST(SimMeter, ErrorRepeatBurstAndSilence) {
   MeterOptions options;
   options.errorCode = 252;
   options.repeat = 2;
   EXPECT_EQ(Meter(options).Answer("g"), "@E252\r\n@E252\r\n");
+  options.errorCode = 0;
+  options.repeat = 1;
+  options.burst = 2;
+  options.step = 5;
+  EXPECT_EQ(Meter(options).Answer("sm 1"), "?\r\n31..00+00012345\r\n31..00+00012350\r\n");
   options.silent = true;
   EXPECT_EQ(Meter(options).Answer("N02N"), "");
 }

@@ -39,6 +39,7 @@ start_sim COM8 --repeat 2
 start_sim COM9 --fragment 4 --gap 20
 start_sim COM10 --vanish 3
 start_sim COM11 --baud 0 --start-reply "$(printf 'x%.0s' $(seq 200))"
+start_sim COM12 --burst 1000 --value 1 --step 1 --baud 0
 key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 # The key itself is volatile and stays; only its values are replaced.
 wine reg delete "$key" /va /f >/dev/null 2>&1 || true
@@ -65,4 +66,8 @@ expect_output "ovrin.exe measure" "kind 6  auxDigit 0  value1 12345" wine "$wind
 expect_output "ovrin.exe error" "252: Temperature too high" wine "$windows/ovrin.exe" error 252
 expect_output "c_host.exe" "c_host: 0 failed" wine "$windows/c_host.exe"
 expect_output "win32_host.exe" "kind 6, value 12345" wine "$windows/win32_host.exe"
+expect_output "queue_host.exe" "distance 12345" wine "$windows/queue_host.exe" 2
+expect_output "c_readings.exe" "1000 distances, 1001 readings in the callback, 0 failed" \
+  wine "$windows/c_readings.exe" 1000 '\\.\COM12'
+
 exit $status

@@ -47,6 +47,10 @@ constexpr char kUsage[] =
     "  --fragment N         write answers in pieces of N bytes\n"
     "  --gap MS             pause between pieces (default 0)\n"
     "  --repeat N           send every answer line N times in one write\n"
+    "  --burst N            with the start-up answer, in the same write, send N\n"
+    "                       distances (each --step further than the last)\n"
+    "  --burst N            with the start-up answer, in the same write, send N\n"
+    "                       distances (each --step further than the last)\n"
     "  --silent             never answer\n"
     "  --vanish N           send half of the Nth answer, then close the terminal\n"
     "                       and exit (the meter goes away mid-line)\n"
@@ -167,6 +171,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
       {"--fragment", 0, [&](long n) { how.fragment = static_cast<std::size_t>(n); }},
       {"--gap", 0, [&](long n) { how.gapMs = static_cast<int>(n); }},
       {"--repeat", 1, [&](long n) { meter.repeat = static_cast<int>(n); }},
+      {"--burst", 0, [&](long n) { meter.burst = static_cast<int>(n); }},
       {"--vanish", 0, [&](long n) { settings->vanishAt = n; }},
   };
   const std::pair<const char*, std::string*> texts[] = {

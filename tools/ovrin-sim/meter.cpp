@@ -23,18 +23,25 @@ std::string Meter::Line(const std::string& text) const {
   return bytes;
 }
 
+std::string Meter::NextDistance() {
+  char text[32];
+  std::snprintf(text, sizeof text, "31..00%c%08ld", value_ < 0 ? '-' : '+', value_ < 0 ? -value_ : value_);
+  value_ += options_.step;
+  return text;
+}
+
 std::string Meter::Answer(const std::string& command) {
   if (options_.silent) return {};
   if (command == "N02N") return Line(options_.probeReply);
-  if (command == "sm 1") return Line(options_.startReply);
-  if (command != "g") return Line("@E203");  // invalid command
-  char text[32];
-  if (options_.errorCode != 0) {
-    std::snprintf(text, sizeof text, "@E%03d", options_.errorCode);
-  } else {
-    std::snprintf(text, sizeof text, "31..00%c%08ld", value_ < 0 ? '-' : '+', value_ < 0 ? -value_ : value_);
-    value_ += options_.step;
+  if (command == "sm 1") {
+    std::string answer = Line(options_.startReply);
+    for (int i = 0; i < options_.burst; ++i) answer += NextDistance() + "\r\n";
+    return answer;
   }
+  if (command != "g") return Line("@E203");  // invalid command
+  if (options_.errorCode == 0) return Line(NextDistance());
+  char text[32];
+  std::snprintf(text, sizeof text, "@E%03d", options_.errorCode);
   return Line(text);
 }
 

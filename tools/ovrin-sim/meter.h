@@ -13,6 +13,7 @@ struct MeterOptions {
   long step = 0;        // added to the value after every measurement
   int errorCode = 0;    // nonzero: "g" answers "@E" and this code
   int repeat = 1;       // lines per answer, all in one write
+  int burst = 0;        // distances sent with the start-up answer, in the same write
   bool silent = false;  // answers nothing at all
 };
 
@@ -35,6 +36,8 @@ class Meter {
 
  private:
   std::string Line(const std::string& text) const;
+  // The next distance line's text; advances the value by the step.
+  std::string NextDistance();
   MeterOptions options_;
   long value_;
 };

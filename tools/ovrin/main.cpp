@@ -1,12 +1,13 @@
 // ovrin: finds the meter, measures, monitors, and explains error codes.
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <string>
 
-#include "host_loop.h"
 #include "options.h"
 #include "output.h"
-#include "ovrin_comm.h"
+#include "ovrin_readings.h"
+#include "waiting.h"
 
 namespace ovrin_tool {
 namespace {
@@ -32,12 +33,13 @@ int OnMessageBox(const char* text, unsigned style, void* context) {
   return !reply.empty() && (reply[0] == 'n' || reply[0] == 'N') ? ovrin::kButtonNo : ovrin::kButtonYes;
 }
 
-bool OpenMeter(OvrinComm& comm, HostLoop& loop, const Options& options, std::string* port) {
+bool OpenMeter(OvrinComm& comm, const Options& options, std::string* port) {
   if (!options.port.empty() && !ovrin::SetRememberedPort(options.port.c_str())) {
     std::fprintf(stderr, "ovrin: cannot use \"%s\" as the port to try first\n", options.port.c_str());
   }
   if (StderrIsTerminal()) std::fprintf(stderr, "ovrin: searching for the meter...\n");
-  if (comm.Open(*port, loop.Window()) != 1) {
+  // No window: the tool takes every reading from the connection's queue.
+  if (comm.Open(*port, nullptr) != 1) {
     std::fprintf(stderr, "ovrin: no meter found%s%s\n", options.port.empty() ? "" : " (tried first: ",
                  options.port.empty() ? "" : (options.port + ")").c_str());
     return false;
@@ -48,76 +50,82 @@ bool OpenMeter(OvrinComm& comm, HostLoop& loop, const Options& options, std::str
   return true;
 }
 
-void PrintReply(const MeasureRecord& record, const Options& options) {
-  std::printf("%s\n", FormatReply(record, options.json).c_str());
-  std::fflush(stdout);
-}
+// Prints readings, each once, numbered from 1 for the run.
+class Printer {
+ public:
+  explicit Printer(const Options& options) : options_(options) {}
+  void Print(const ovrin::Reading& reading) {
+    std::printf("%s\n", FormatReading(reading, ++printed_, options_.json).c_str());
+    std::fflush(stdout);
+  }
 
-// Waits for the next reply line and prints it.
-int AwaitReply(OvrinComm& comm, HostLoop& loop, const Options& options, int timeoutMs) {
-  for (;;) {
-    ovrin::Notification note{};
-    switch (loop.Wait(&note, timeoutMs)) {
-      case Waited::kTimedOut:
-        std::fprintf(stderr, "ovrin: no reply within %d ms\n", timeoutMs);
-        return kNoReply;
-      case Waited::kInterrupted:
-        return kInterrupted;
-      case Waited::kNotification:
-        break;
-    }
-    if (note.message == WM_LINK_LOST) {
+ private:
+  const Options& options_;
+  std::uint64_t printed_ = 0;
+};
+
+// Waits for the next reading and prints it.
+int AwaitReading(const OvrinComm& comm, Printer& printer, int timeoutMs) {
+  ovrin::Reading reading{};
+  switch (NextReading(comm, &reading, timeoutMs)) {
+    case Waited::kReading:
+      printer.Print(reading);
+      return kOk;
+    case Waited::kTimedOut:
+      std::fprintf(stderr, "ovrin: no reply within %d ms\n", timeoutMs);
+      return kNoReply;
+    case Waited::kLinkLost:
       std::fprintf(stderr, "ovrin: the link to the meter was lost\n");
       return kLinkLost;
-    }
-    if (note.message != WM_MEASURE_READY) continue;
-    PrintReply(comm.measurement, options);
-    return kOk;
+    case Waited::kInterrupted:
+      break;
   }
+  return kInterrupted;
 }
 
-int Measure(OvrinComm& comm, HostLoop& loop, const Options& options) {
-  ovrin::Notification note{};
-  // The answer to the start-up command, if the meter gives one.
-  if (loop.Wait(&note, kStartupReplyMs) == Waited::kNotification && note.message == WM_MEASURE_READY &&
-      options.verbose) {
-    PrintReply(comm.measurement, options);
-  }
+int Measure(OvrinComm& comm, const Options& options) {
+  Printer printer(options);
+  ovrin::Reading reading{};
+  // The answer to the start-up command, if the meter gives one, is no measurement.
+  if (NextReading(comm, &reading, kStartupReplyMs) == Waited::kReading && options.verbose) printer.Print(reading);
   for (long i = 0; i < options.count; ++i) {
-    if (i > 0 && !loop.Pause(static_cast<int>(options.intervalMs))) return kInterrupted;
+    if (i > 0 && !Pause(static_cast<int>(options.intervalMs))) return kInterrupted;
     if (comm.DistanceMeasure() != 1) {
       std::fprintf(stderr, "ovrin: the measure command could not be sent\n");
       return kNoReply;
     }
-    const int result = AwaitReply(comm, loop, options, static_cast<int>(options.timeoutMs));
+    const int result = AwaitReading(comm, printer, static_cast<int>(options.timeoutMs));
     if (result != kOk) return result;
   }
+  // Lines that came with the last reply are readings too.
+  while (ovrin::NextReading(comm, &reading)) printer.Print(reading);
   return kOk;
 }
 
-int Monitor(OvrinComm& comm, HostLoop& loop, const Options& options) {
+int Monitor(const OvrinComm& comm, const Options& options) {
+  Printer printer(options);
   for (;;) {
-    const int result = AwaitReply(comm, loop, options, -1);
+    const int result = AwaitReading(comm, printer, -1);
     if (result == kInterrupted) return kOk;
     if (result != kOk) return result;
   }
 }
 
 int RunWithMeter(const Options& options) {
-  HostLoop loop;
+  CatchInterrupts();
   OvrinComm comm;
   std::string port;
-  if (!OpenMeter(comm, loop, options, &port)) return kNoMeter;
+  if (!OpenMeter(comm, options, &port)) return kNoMeter;
   int result = kOk;
   switch (options.command) {
     case Command::kFind:
       std::printf("%s\n", port.c_str());
       break;
     case Command::kMeasure:
-      result = Measure(comm, loop, options);
+      result = Measure(comm, options);
       break;
     default:
-      result = Monitor(comm, loop, options);
+      result = Monitor(comm, options);
       break;
   }
   comm.Close();
@@ -143,10 +151,7 @@ int main(int argc, char** argv) {
     case Command::kError:
       for (int code : options.codes) {
         if (options.json) {
-          MeasureRecord record{};
-          record.kind = ReplyError;
-          record.value1 = code;
-          std::printf("%s\n", FormatReply(record, true).c_str());
+          std::printf("%s\n", FormatErrorCode(code).c_str());
         } else {
           std::printf("%d: %s\n", code, ErrorText(code).c_str());
         }

@@ -8,13 +8,22 @@ namespace {
 int gCode = 0;
 int* CodeSource() { return &gCode; }
 
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
+// Days since 1970-01-01 as a civil date (proleptic Gregorian).
+void CivilFromDays(std::int64_t days, int* year, unsigned* month, unsigned* day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shifted = (5 * dayOfYear + 2) / 153;
+  *day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  *month = shifted < 10 ? shifted + 3 : shifted - 9;
+  *year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
+std::string ErrorFields(int code) {
+  const std::string text = ErrorText(code);
+  return "\"kind\":1,\"code\":" + std::to_string(code) + ",\"error\":\"" + JsonEscape(text.data(), text.size()) + "\"";
 }
 
 }  // namespace
@@ -26,24 +35,59 @@ std::string ErrorText(int code) {
   return text;
 }
 
-std::string FormatReply(const MeasureRecord& record, bool json) {
-  char line[160];
-  if (record.kind == ReplyError) {
-    const std::string text = ErrorText(record.value1);
-    if (json) {
-      std::snprintf(line, sizeof line, "{\"kind\":1,\"code\":%d,\"error\":%s}", static_cast<int>(record.value1),
-                    JsonString(text).c_str());
+std::string IsoTime(std::int64_t utcNs) {
+  const std::int64_t ms = utcNs >= 0 ? utcNs / 1000000 : -((-utcNs + 999999) / 1000000);
+  const std::int64_t msPerDay = 86400000;
+  const std::int64_t days = ms >= 0 ? ms / msPerDay : -((-ms + msPerDay - 1) / msPerDay);
+  const std::int64_t inDay = ms - days * msPerDay;
+  int year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", year, month, day,
+                static_cast<int>(inDay / 3600000), static_cast<int>(inDay / 60000 % 60),
+                static_cast<int>(inDay / 1000 % 60), static_cast<int>(inDay % 1000));
+  return text;
+}
+
+std::string JsonEscape(const char* bytes, std::size_t count) {
+  std::string escaped;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '"' || c == '\\') {
+      escaped += '\\';
+      escaped += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", c);
+      escaped += code;
     } else {
-      std::snprintf(line, sizeof line, "error %d: %s", static_cast<int>(record.value1), text.c_str());
+      escaped += static_cast<char>(c);
     }
+  }
+  return escaped;
+}
+
+std::string FormatErrorCode(int code) { return "{" + ErrorFields(code) + "}"; }
+
+std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, bool json) {
+  const MeasureRecord& record = reading.record;
+  if (!json) {
+    if (record.kind == ReplyError) return "error " + std::to_string(record.value1) + ": " + ErrorText(record.value1);
+    char line[96];
+    std::snprintf(line, sizeof line, "kind %d  auxDigit %d  value1 %d  value2 %d", static_cast<int>(record.kind),
+                  static_cast<int>(record.auxDigit), static_cast<int>(record.value1), static_cast<int>(record.value2));
     return line;
   }
-  std::snprintf(
-      line, sizeof line,
-      json ? "{\"kind\":%d,\"auxDigit\":%d,\"value1\":%d,\"value2\":%d}" : "kind %d  auxDigit %d  value1 %d  value2 %d",
-      static_cast<int>(record.kind), static_cast<int>(record.auxDigit), static_cast<int>(record.value1),
-      static_cast<int>(record.value2));
-  return line;
+  std::string object = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + IsoTime(reading.utcNs) + "\",";
+  if (record.kind == ReplyError) {
+    object += ErrorFields(record.value1);
+  } else {
+    object += "\"kind\":" + std::to_string(record.kind) + ",\"auxDigit\":" + std::to_string(record.auxDigit) +
+              ",\"value1\":" + std::to_string(record.value1) + ",\"value2\":" + std::to_string(record.value2);
+  }
+  return object + ",\"line\":\"" + JsonEscape(reading.line, reading.lineLength) + "\"}";
 }
 
 }  // namespace ovrin_tool

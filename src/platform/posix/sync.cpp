@@ -45,7 +45,52 @@ void* RunWhenResumed(void* raw) {
   return nullptr;
 }
 
+struct MonitorState {
+  pthread_mutex_t lock;
+  pthread_cond_t changed;
+};
+
+MonitorState& StateOf(unsigned char* storage) { return *reinterpret_cast<MonitorState*>(storage); }
+
+std::int64_t NowNs(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 }  // namespace
+
+Monitor::Monitor() {
+  static_assert(sizeof(MonitorState) <= sizeof storage_, "Monitor storage too small");
+  MonitorState* state = new (storage_) MonitorState;
+  pthread_mutex_init(&state->lock, nullptr);
+  // Timed waits measure on the monotonic clock: setting the date moves no deadline.
+  pthread_condattr_t attributes;
+  pthread_condattr_init(&attributes);
+  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  pthread_cond_init(&state->changed, &attributes);
+  pthread_condattr_destroy(&attributes);
+}
+
+Monitor::~Monitor() {
+  pthread_cond_destroy(&StateOf(storage_).changed);
+  pthread_mutex_destroy(&StateOf(storage_).lock);
+}
+
+void Monitor::Enter() { pthread_mutex_lock(&StateOf(storage_).lock); }
+void Monitor::Leave() { pthread_mutex_unlock(&StateOf(storage_).lock); }
+void Monitor::WakeAll() { pthread_cond_broadcast(&StateOf(storage_).changed); }
+
+bool Monitor::Wait(int timeoutMs) {
+  MonitorState& state = StateOf(storage_);
+  if (timeoutMs < 0) return pthread_cond_wait(&state.changed, &state.lock) == 0;
+  const std::int64_t until = NowNs(CLOCK_MONOTONIC) + std::int64_t{timeoutMs} * 1000000;
+  const timespec deadline{static_cast<time_t>(until / 1000000000), static_cast<long>(until % 1000000000)};
+  return pthread_cond_timedwait(&state.changed, &state.lock, &deadline) != ETIMEDOUT;
+}
+
+std::int64_t UtcNowNs() { return NowNs(CLOCK_REALTIME); }
+std::int64_t MonotonicNowNs() { return NowNs(CLOCK_MONOTONIC); }
 
 Handle CreateManualEvent(bool signalled) {
   const int fd = eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -22,7 +22,55 @@ DWORD WINAPI RunThread(void* raw) {
   return thread->proc(thread->argument);
 }
 
+struct MonitorState {
+  SRWLOCK lock;
+  CONDITION_VARIABLE changed;
+};
+
+MonitorState& StateOf(unsigned char* storage) { return *reinterpret_cast<MonitorState*>(storage); }
+
+// FILETIME counts 100 ns since 1601-01-01; 11 644 473 600 s lie before 1970.
+constexpr std::int64_t kFileTimeAt1970 = 116444736000000000;
+
 }  // namespace
+
+Monitor::Monitor() {
+  static_assert(sizeof(MonitorState) <= sizeof storage_, "Monitor storage too small");
+  MonitorState* state = new (storage_) MonitorState;
+  InitializeSRWLock(&state->lock);
+  InitializeConditionVariable(&state->changed);
+}
+
+Monitor::~Monitor() {}  // neither needs releasing
+
+void Monitor::Enter() { AcquireSRWLockExclusive(&StateOf(storage_).lock); }
+void Monitor::Leave() { ReleaseSRWLockExclusive(&StateOf(storage_).lock); }
+void Monitor::WakeAll() { WakeAllConditionVariable(&StateOf(storage_).changed); }
+
+bool Monitor::Wait(int timeoutMs) {
+  MonitorState& state = StateOf(storage_);
+  const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  return SleepConditionVariableSRW(&state.changed, &state.lock, limit, 0) != FALSE;
+}
+
+std::int64_t UtcNowNs() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const std::int64_t ticks = (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return (ticks - kFileTimeAt1970) * 100;
+}
+
+std::int64_t MonotonicNowNs() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER value{};
+    QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+  }();
+  LARGE_INTEGER count{};
+  QueryPerformanceCounter(&count);
+  // Split so that the product cannot overflow after a long uptime.
+  return count.QuadPart / frequency * 1000000000 + count.QuadPart % frequency * 1000000000 / frequency;
+}
 
 Handle CreateManualEvent(bool signalled) { return CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr); }
 void SetEvent(Handle event) { ::SetEvent(event); }

@@ -1,0 +1,59 @@
+/* A C89 host with no window and no message loop: it takes every reading of a
+ * burst from the queue with ovrin_wait_reading, as a Python or C# host on
+ * Windows does. The meter answers the start-up command with "?" and then
+ * distances 1..N (ovrin-sim --burst N --value 1 --step 1).
+ * Usage: c_readings N [PORT]   (PORT: tried first) */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <ovrin.h>
+
+static OvrinConnection* gConnection;
+static unsigned long gCalls;
+static int gClosedFromCallback = -1;
+
+/* On the receive thread: counts, and tries to close from inside. */
+static void OnReading(const OvrinReading* reading, void* context) {
+  (void)context;
+  if (reading->sequence != gCalls + 1) return;
+  ++gCalls;
+  if (gCalls == 1) gClosedFromCallback = ovrin_close(gConnection);
+}
+
+int main(int argc, char** argv) {
+  long expected = argc > 1 ? atol(argv[1]) : 0;
+  OvrinReading reading;
+  char port[256];
+  long value = 1;
+  int failures = 0;
+
+  if (argc > 2 && !ovrin_set_remembered_port(argv[2])) return 1;
+  gConnection = ovrin_create();
+  if (gConnection == NULL || !ovrin_set_reading_capacity(gConnection, (size_t)expected + 1)) return 1;
+  ovrin_set_reading_callback(gConnection, OnReading, NULL);
+  if (ovrin_open(gConnection, port, sizeof port, NULL) != 1) {
+    printf("c_readings: no meter\n");
+    ovrin_destroy(gConnection);
+    return 1;
+  }
+  if (ovrin_wait_reading(gConnection, &reading, 5000) != 1 || reading.sequence != 1 || reading.record.kind != 0 ||
+      strcmp(reading.line, "?") != 0 || reading.lineLength != 1) {
+    ++failures;
+  }
+  while (value <= expected && ovrin_wait_reading(gConnection, &reading, 5000) == 1) {
+    if (reading.sequence != (OvrinUInt64)value + 1 || reading.record.value1 != value) break;
+    ++value;
+  }
+  if (value != expected + 1) {
+    printf("c_readings: reading %ld missing or out of order\n", value);
+    ++failures;
+  }
+  if (ovrin_next_reading(gConnection, &reading) != 0 || ovrin_dropped_readings(gConnection) != 0) ++failures;
+  if (ovrin_close(gConnection) != 1) ++failures;
+  if (ovrin_wait_reading(gConnection, &reading, -1) != -1) ++failures;
+  if (gCalls != (unsigned long)expected + 1 || gClosedFromCallback != 0) ++failures;
+  printf("c_readings: %ld distances, %lu readings in the callback, %d failed\n", value - 1, gCalls, failures);
+  ovrin_destroy(gConnection);
+  return failures == 0 ? 0 : 1;
+}
