@@ -57,7 +57,8 @@ enum class WriteResult {
 // own write time-out ends it. `written` receives the byte count on kDoneAtOnce.
 WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written);
-// Discards pending output and releases the port.
+// Releases the port once output still on its way has left, or the port's
+// write time-out has passed; only what is then still left is discarded.
 void ClosePort(Handle port);
 
 // ---- Events, lock, threads -------------------------------------------------

@@ -211,6 +211,23 @@ TEST_F(EndToEndTest, CloseWhileALineIsArrivingAndOpenAgain) {
   EXPECT_EQ(NextValues(1), (std::vector<int>{42}));
 }
 
+// The meter reads nothing while more than a terminal takes in is written, so
+// the last commands are still on their way when Close releases the port.
+TEST_F(EndToEndTest, CloseKeepsTheLastCommand) {
+  PtyMeter meter(ProbeOnly);
+  PortEnvironment environment({});
+  OpenOn(meter, environment, nullptr);
+  meter.PauseReading();
+  std::string sent;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_EQ(comm_.DistanceMeasure(), 1);
+    sent += "g\r\n";
+  }
+  EXPECT_EQ(comm_.Close(), 1);
+  meter.ResumeReading();
+  EXPECT_TRUE(meter.AwaitReceived(sent, 2000)) << meter.Received().size() << " bytes arrived";
+}
+
 TEST_F(EndToEndTest, RemembersThePortAndTriesItFirstNextTime) {
   PtyMeter silent(Silent);
   PtyMeter meter;

@@ -56,6 +56,11 @@ void PtyMeter::Run() {
     pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents != 0) return;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return !paused_ || stopping_; });
+      if (stopping_) return;
+    }
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n <= 0) return;
     {
@@ -92,7 +97,23 @@ bool PtyMeter::AwaitReceived(const std::string& needle, int timeoutMs) {
                            [&] { return received_.find(needle) != std::string::npos; });
 }
 
+void PtyMeter::PauseReading() {
+  std::lock_guard<std::mutex> hold(lock_);
+  paused_ = true;
+}
+
+void PtyMeter::ResumeReading() {
+  std::lock_guard<std::mutex> hold(lock_);
+  paused_ = false;
+  changed_.notify_all();
+}
+
 void PtyMeter::Hangup() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
   if (reader_.joinable()) {
     const std::uint64_t one = 1;
     (void)!write(stopFd_, &one, sizeof one);

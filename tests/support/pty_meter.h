@@ -34,6 +34,10 @@ class PtyMeter {
   bool AwaitReceived(const std::string& needle, int timeoutMs = 5000);
   // The meter goes away: its side of the terminal closes.
   void Hangup();
+  // While paused the meter reads nothing: what the host sends waits in the
+  // terminal.
+  void PauseReading();
+  void ResumeReading();
 
  private:
   void Run();
@@ -47,6 +51,8 @@ class PtyMeter {
   std::mutex lock_;
   std::condition_variable changed_;
   std::string received_;
+  bool paused_ = false;
+  bool stopping_ = false;
 };
 
 // An ovrin-sim process on its own pseudo-terminal, ended when this goes.

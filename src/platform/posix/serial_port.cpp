@@ -29,12 +29,19 @@ Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
 // Write time-outs as the meter's port has them: 50 ms per byte plus 1 s.
 constexpr int kWriteMsPerByte = 50;
 constexpr int kWriteMsConstant = 1000;
+// How often Close looks whether output has drained.
+constexpr int kDrainPollMs = 5;
 
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+int QueuedOutput(int fd) {
+  int queued = 0;
+  return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
 }
 
 int QueuedInput(int fd) {
@@ -149,8 +156,15 @@ WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::ui
 
 void ClosePort(Handle handle) {
   Port* port = AsPort(handle);
-  // Pending output would hold close() for up to 30 s while the tty drains it.
-  tcflush(port->fd, TCIOFLUSH);
+  // A command written just before Close still leaves: output is given the
+  // port's write time-out to drain. What is then still left is discarded,
+  // or close() would wait up to 30 s for the tty to send it. Nothing is
+  // flushed when nothing is left: on some drivers (pseudo-terminals among
+  // them) a flush also drops what is already on its way to the far end.
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(kWriteMsPerByte * QueuedOutput(port->fd) + kWriteMsConstant);
+  while (QueuedOutput(port->fd) > 0 && Clock::now() < deadline) SleepMs(kDrainPollMs);
+  tcflush(port->fd, QueuedOutput(port->fd) > 0 ? TCIOFLUSH : TCIFLUSH);
   ioctl(port->fd, TIOCNXCL);
   flock(port->fd, LOCK_UN);
   close(port->fd);

@@ -136,10 +136,9 @@ WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t
   return done == size ? WriteResult::kDoneAfterWait : WriteResult::kTimedOut;
 }
 
-void ClosePort(Handle port) {
-  PurgePort(port);
-  CloseHandle(port);
-}
+// Output still on its way is not purged: a command written just before
+// Close still leaves. The driver sends it within the port's write time-out.
+void ClosePort(Handle port) { CloseHandle(port); }
 
 }  // namespace platform
 }  // namespace ovrin
