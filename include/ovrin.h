@@ -14,6 +14,8 @@
 #if defined(_WIN32)
 #if defined(OVRIN_BUILDING)
 #define OVRIN_C_API __declspec(dllexport)
+#elif defined(OVRIN_STATIC) /* linked with the library's objects, not the DLL */
+#define OVRIN_C_API
 #else
 #define OVRIN_C_API __declspec(dllimport)
 #endif

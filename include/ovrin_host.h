@@ -8,6 +8,8 @@
 #include <windows.h>
 #if defined(OVRIN_BUILDING)
 #define OVRIN_API __declspec(dllexport)
+#elif defined(OVRIN_STATIC)  // linked with the library's objects, not the DLL
+#define OVRIN_API
 #else
 #define OVRIN_API __declspec(dllimport)
 #endif

@@ -5,15 +5,20 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
           libserialport-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
-  packages+=(mingw-w64 wine wine64 util-linux clang libclang-rt-14-dev)
+  # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
+  # need a 32-bit modem-status shim (gcc -m32).
+  packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux clang libclang-rt-14-dev)
 fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -9,7 +9,8 @@ cmake --build "$root/build"
 cmake -S "$root" -B "$root/build-win" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DOVRIN_NATIVE_BUILD_DIR="$root/build"
 cmake --build "$root/build-win"
-cmake -S "$root" -B "$root/build-win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake"
+cmake -S "$root" -B "$root/build-win32" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DOVRIN_NATIVE_BUILD_DIR="$root/build"
 cmake --build "$root/build-win32"
 
 # The unit and pseudo-terminal tests again under ASan+UBSan and under TSan.
@@ -28,8 +29,8 @@ step() {  # step NAME COMMAND...: runs one group of tests and counts it
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "== $name FAILED"; fi
 }
 step "native" ctest --test-dir "$root/build" --output-on-failure -j 2
-step "windows x86_64 under Wine" ctest --test-dir "$root/build-win" --output-on-failure
-step "windows i686" ctest --test-dir "$root/build-win32" --output-on-failure
+step "windows x86_64 under 64-bit Wine" ctest --test-dir "$root/build-win" --output-on-failure
+step "windows i686 under 32-bit Wine" ctest --test-dir "$root/build-win32" --output-on-failure
 step "asan+ubsan" ctest --test-dir "$root/build-address" -L "unit|pty" --output-on-failure -j 2
 step "leaks (lsan), 30 cycles" env OVRIN_LOAD_CYCLES=30 "$root/build-address/load_tests"
 step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-failure -j 2

@@ -35,7 +35,7 @@ def peers():
     found.append(("pyserial", ["/usr/bin/python3", os.path.join(HERE, "pyserial_host.py"), "{port}"], {}))
     lsp = os.path.join(BUILD, "libserialport_host")
     if os.path.exists(lsp):
-        shims = [os.path.join(BUILD, name) for name in ("libpty_shim.so", "libtiocm_shim.so")]
+        shims = [os.path.join(BUILD, "libpty_shim.so"), os.path.join(BUILD, "shim", "$LIB", "libtiocm_shim.so")]
         found.append(("libserialport", [lsp, "{port}"], {"LD_PRELOAD": ":".join(shims)}))
     return found
 

@@ -5,11 +5,12 @@
 // goes away in the middle of its answer to the first measurement.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "check.h"
-#include "ovrin_comm.h"
+#include "ovrin_readings.h"
 
 namespace {
 
@@ -103,6 +104,108 @@ void RememberedValuesOfEveryShape() {
   comm.Close();
 }
 
+// A "g" written just before Close still reaches the meter. COM17's meter
+// reads nothing for 3 s after the start-up answer, and more than the 4 kB a
+// terminal takes in is written first, so the last commands are still on
+// their way when the port is released. Afterwards the meter answers every
+// "g" it got, one distance further each time; its answers wait on the port
+// when it is opened again.
+void CloseKeepsTheLastCommand() {
+  constexpr int kCommands = 2000;
+  OvrinComm comm;
+  if (!OpenOn(comm, "\\\\.\\COM17", nullptr)) return;
+  for (int i = 0; i < kCommands; ++i) {
+    if (!CHECK(comm.DistanceMeasure() == 1)) break;
+  }
+  CHECK(comm.Close() == 1);
+  Sleep(4000);
+  HANDLE port = CreateFileA("\\\\.\\COM17", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!CHECK(port != INVALID_HANDLE_VALUE)) return;
+  COMMTIMEOUTS atOnce{MAXDWORD, 0, 0, 0, 0};
+  SetCommTimeouts(port, &atOnce);
+  std::string answers;
+  for (int idle = 0; idle < 5;) {
+    char chunk[4096];
+    DWORD received = 0;
+    ReadFile(port, chunk, sizeof chunk, &received, nullptr);
+    answers.append(chunk, received);
+    idle = received == 0 ? idle + 1 : 0;
+    if (received == 0) Sleep(100);
+  }
+  CloseHandle(port);
+  const std::size_t lines = static_cast<std::size_t>(std::count(answers.begin(), answers.end(), '\n'));
+  std::printf("  the meter answered %zu of %d commands sent just before Close\n", lines, kCommands);
+  char last[32];
+  std::snprintf(last, sizeof last, "31..00+%08d\r\n", 12345 + kCommands - 1);
+  CHECK(lines == kCommands && answers.size() >= 17 && answers.compare(answers.size() - 17, 17, last) == 0);
+}
+
+// A pass of the receive thread that has begun runs to its end: a line that
+// is decoded while Close is already waiting for the thread is still queued and
+// announced. COM18 answers "sm 1" with "?" twice in one write, which the
+// thread reads at once; its handler holds it on the first line until Close
+// has begun.
+struct HeldHandler {
+  HANDLE firstLine;
+  int calls = 0;
+};
+
+void HoldOnTheFirstLine(const ovrin::Reading&, void* context) {
+  auto* held = static_cast<HeldHandler*>(context);
+  if (++held->calls == 1) {
+    SetEvent(held->firstLine);
+    Sleep(300);  // Close runs meanwhile
+  }
+}
+
+void LineDecodedWhileCloseRuns(HWND window) {
+  HeldHandler held{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  OvrinComm comm;
+  ovrin::SetReadingHandler(comm, HoldOnTheFirstLine, &held);
+  if (!OpenOn(comm, "\\\\.\\COM18", window)) return;
+  CHECK(WaitForSingleObject(held.firstLine, 5000) == WAIT_OBJECT_0);
+  CHECK(comm.Close() == 1);
+  CHECK(held.calls == 2);
+  ovrin::Reading reading{};
+  int queued = 0;
+  while (ovrin::NextReading(comm, &reading)) ++queued;
+  CHECK(queued == 2);
+  CHECK(CountMessages(window, WM_MEASURE_READY, 300) == 2);
+  CloseHandle(held.firstLine);
+}
+
+// An idle connection does not wake: its receive thread blocks in the wait for
+// port events and uses no CPU. (Wine's own serial wait polls the terminal
+// from a thread of its own, at some 4 % of a CPU on either build; that thread
+// is not the library's and is not counted here.)
+void NoteReceiveThread(const ovrin::Reading&, void* context) { *static_cast<DWORD*>(context) = GetCurrentThreadId(); }
+
+double ThreadCpuSeconds(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  GetThreadTimes(thread, &created, &exited, &kernel, &user);
+  auto seconds = [](FILETIME t) {
+    return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+void IdleConnectionDoesNotWake() {
+  DWORD receiveThread = 0;
+  OvrinComm comm;
+  ovrin::SetReadingHandler(comm, NoteReceiveThread, &receiveThread);
+  if (!OpenOn(comm, "COM7", nullptr)) return;
+  Sleep(1000);  // the answer to "sm 1" has come; nothing more will
+  HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, receiveThread);
+  if (!CHECK(receiveThread != 0 && thread != nullptr)) return;
+  const double before = ThreadCpuSeconds(thread);
+  Sleep(3000);
+  const double spent = ThreadCpuSeconds(thread) - before;
+  std::printf("  receive thread CPU over 3 s idle: %.3f s\n", spent);
+  CHECK(spent < 0.015);  // one clock tick at most: a thread that keeps waking takes more
+  CloseHandle(thread);
+  CHECK(comm.Close() == 1);
+}
+
 void MeterVanishingMidLine(HWND window) {
   OvrinComm comm;
   if (!OpenOn(comm, "\\\\.\\COM10", window)) return;
@@ -129,6 +232,9 @@ int main() {
   OverlongLineIsDropped(window);
   WithoutAWindowTheRecordStillChanges();
   RememberedValuesOfEveryShape();
+  CloseKeepsTheLastCommand();
+  LineDecodedWhileCloseRuns(window);
+  IdleConnectionDoesNotWake();
   MeterVanishingMidLine(window);
   DestroyWindow(window);
   return wine_check::Finish("dll_replies_test");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "check.h"
+#include "connection/comm_access.h"
 #include "platform/platform.h"
 
 namespace platform = ovrin::platform;
@@ -83,15 +84,121 @@ void WaitsOnASilentPort(const std::string& name) {
   platform::ClosePort(port);
 }
 
+// Line settings, time-outs and the event mask, as the opened port reports
+// them; flow control stays as the port had it.
+void LineSettingsReadBack(const std::string& name) {
+  platform::Handle port = platform::OpenPort(name);
+  if (!CHECK(port != platform::NoPort())) return;
+  DCB before{};
+  before.DCBlength = sizeof before;
+  CHECK(GetCommState(port, &before));
+  // Flow control a user may have chosen for the port before.
+  before.BaudRate = CBR_19200;
+  before.Parity = EVENPARITY;
+  before.fOutX = TRUE;
+  before.fInX = TRUE;
+  before.XonChar = 0x11;
+  before.XoffChar = 0x13;
+  before.fOutxCtsFlow = TRUE;
+  before.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  CHECK(SetCommState(port, &before));
+  CHECK(GetCommState(port, &before));
+  CHECK(platform::ConfigurePort(port));
+  DCB after{};
+  after.DCBlength = sizeof after;
+  CHECK(GetCommState(port, &after));
+  CHECK(after.BaudRate == CBR_9600 && after.ByteSize == 8 && after.Parity == NOPARITY && after.StopBits == ONESTOPBIT);
+  // Wine keeps no event character (a tty has none): when a value set directly
+  // does not read back either, EvtChar cannot be seen here.
+  DCB probe = after;
+  probe.EvtChar = 0x0B;
+  SetCommState(port, &probe);
+  GetCommState(port, &probe);
+  if (probe.EvtChar == 0x0B) {
+    CHECK(after.EvtChar == 0x0A);
+  } else {
+    std::printf("  EvtChar: the port keeps none (Wine); not checked\n");
+  }
+  CHECK(after.fOutX == before.fOutX && after.fInX == before.fInX && after.XonChar == before.XonChar &&
+        after.XoffChar == before.XoffChar && after.fOutxCtsFlow == before.fOutxCtsFlow &&
+        after.fOutxDsrFlow == before.fOutxDsrFlow && after.fRtsControl == before.fRtsControl &&
+        after.fDtrControl == before.fDtrControl && after.XonLim == before.XonLim && after.XoffLim == before.XoffLim);
+  CHECK(before.fOutX && before.fOutxCtsFlow);  // the port kept what was set, so the comparison means something
+  COMMTIMEOUTS timeouts{};
+  CHECK(GetCommTimeouts(port, &timeouts));
+  CHECK(timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+        timeouts.ReadTotalTimeoutConstant == 0 && timeouts.WriteTotalTimeoutMultiplier == 50 &&
+        timeouts.WriteTotalTimeoutConstant == 1000);
+  DWORD mask = 0;
+  CHECK(GetCommMask(port, &mask) && mask == EV_RXCHAR);
+  // Back to plain settings for the tests after this one.
+  before.fOutX = before.fInX = before.fOutxCtsFlow = FALSE;
+  before.fRtsControl = RTS_CONTROL_ENABLE;
+  SetCommState(port, &before);
+  platform::ClosePort(port);
+}
+
+double NowMs() {
+  LARGE_INTEGER count{};
+  LARGE_INTEGER frequency{};
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// SendMsg waits at most 100 ms for a write that stays pending, and leaves
+// nothing pending: the meter on DEAF_PORT reads nothing for 3 s after its
+// start-up answer, so the terminal fills and a write can no longer leave.
+// Once the meter reads again it answers every command line it got with
+// "@E203": exactly one for each SendMsg that reported its write.
+void SendMsgBoundWhenTheWriteStaysPending(const std::string& name) {
+  platform::Handle port = platform::OpenPort(name);
+  if (!CHECK(port != platform::NoPort()) || !CHECK(platform::ConfigurePort(port))) return;
+  platform::PurgePort(port);
+  OvrinComm comm;
+  OvrinCommAccess::SendMsg(comm, port, "sm 1");
+  platform::Handle event = platform::CreateManualEvent(false);
+  CHECK(platform::WaitForInput(port, event, 2000) == platform::WaitResult::kReady);
+  Sleep(100);
+  char buffer[8192];
+  CHECK(platform::ReadQueued(port, event, buffer, sizeof buffer) == 3);  // "?\r\n": the meter is deaf now
+  const std::string command(125, 'A');
+  int written = 0;
+  double pendingMs = -1;
+  for (int i = 0; i < 2000 && pendingMs < 0; ++i) {
+    const double start = NowMs();
+    if (OvrinCommAccess::SendMsg(comm, port, command) != 0) {
+      ++written;
+    } else {
+      pendingMs = NowMs() - start;
+    }
+  }
+  std::printf("  %d commands written, then SendMsg gave up after %.1f ms\n", written, pendingMs);
+  CHECK(pendingMs >= 95 && pendingMs < 400);
+  Sleep(3500);  // the meter reads again and answers
+  std::string answers;
+  while (platform::WaitForInput(port, event, 1000) == platform::WaitResult::kReady) {
+    const long received = platform::ReadQueued(port, event, buffer, sizeof buffer);
+    if (received > 0) answers.append(buffer, static_cast<std::size_t>(received));
+  }
+  const long answered = static_cast<long>(answers.size() / 7);
+  std::printf("  the meter answered %ld command lines\n", answered);
+  CHECK(answers.size() % 7 == 0 && answered == written);
+  platform::CloseEvent(event);
+  platform::ClosePort(port);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::printf("usage: platform_test METER_PORT SILENT_PORT\n");
+  if (argc != 4) {
+    std::printf("usage: platform_test METER_PORT SILENT_PORT DEAF_PORT\n");
     return 2;
   }
   ListedNamesBecomePortNames();
   WritesAndWaitsOnTheMetersPort(argv[1]);
   WaitsOnASilentPort(argv[2]);
+  LineSettingsReadBack(argv[2]);
+  SendMsgBoundWhenTheWriteStaysPending(argv[3]);
   return wine_check::Finish("platform_test");
 }

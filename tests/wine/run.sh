@@ -8,7 +8,8 @@ windows=$(cd "$2" && pwd)
 work=$(mktemp -d /tmp/ovrin-wine-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's waits for port events ask a pseudo-terminal for its modem lines.
-export LD_PRELOAD=$native/libtiocm_shim.so
+# The shim for 64- and for 32-bit processes; the dynamic linker picks by $LIB.
+export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
 unset DISPLAY WAYLAND_DISPLAY
 sims=()
 
@@ -40,34 +41,44 @@ start_sim COM9 --fragment 4 --gap 20
 start_sim COM10 --vanish 3
 start_sim COM11 --baud 0 --start-reply "$(printf 'x%.0s' $(seq 200))"
 start_sim COM12 --burst 1000 --value 1 --step 1 --baud 0
+start_sim COM13 --probe-delay 350
+start_sim COM14 --probe-delay 700
+start_sim COM15 --baud 0 --fragment 4 --gap 150 --probe-reply xxxx12....+000
+start_sim COM16 --baud 0 --deaf 3000
+start_sim COM17 --deaf 3000 --baud 0 --step 1
+start_sim COM18 --repeat 2 --baud 0
 key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 # The key itself is volatile and stays; only its values are replaced.
 wine reg delete "$key" /va /f >/dev/null 2>&1 || true
 for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/dev/null; done
 
 status=0
-wine "$windows/dll_test.exe" COM7 || status=1
-wine "$windows/platform_test.exe" COM7 COM5 || status=1
-wine "$windows/dll_replies_test.exe" || status=1
-
-# expect_output NAME PATTERN COMMAND...: the program succeeds and prints PATTERN.
-expect_output() {
+# check NAME PATTERN COMMAND...: the program succeeds and prints PATTERN.
+# OVRIN_WINE_ONLY=REGEX runs only the checks whose name matches.
+check() {
   local name=$1 pattern=$2 output
   shift 2
+  [[ $name =~ ${OVRIN_WINE_ONLY:-.} ]] || return 0
   if output=$("$@" 2>&1) && grep -q -- "$pattern" <<<"$output"; then
     echo "$name: ok"
+    [ -z "${OVRIN_WINE_VERBOSE:-}" ] || printf '%s\n' "$output"
   else
     printf '%s: FAILED\n%s\n' "$name" "$output"
     status=1
   fi
 }
+check dll_test "dll_test: 0 failed" wine "$windows/dll_test.exe" COM7
+check platform_test "platform_test: 0 failed" wine "$windows/platform_test.exe" COM7 COM5 '\\.\COM16'
+check dll_replies_test "dll_replies_test: 0 failed" wine "$windows/dll_replies_test.exe"
+check registry_test "registry_test: 0 failed" wine "$windows/registry_test.exe"
 wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
-expect_output "ovrin.exe measure" "kind 6  auxDigit 0  value1 12345" wine "$windows/ovrin.exe" measure --count 2
-expect_output "ovrin.exe error" "252: Temperature too high" wine "$windows/ovrin.exe" error 252
-expect_output "c_host.exe" "c_host: 0 failed" wine "$windows/c_host.exe"
-expect_output "win32_host.exe" "kind 6, value 12345" wine "$windows/win32_host.exe"
-expect_output "queue_host.exe" "distance 12345" wine "$windows/queue_host.exe" 2
-expect_output "c_readings.exe" "1000 distances, 1001 readings in the callback, 0 failed" \
+check "ovrin.exe measure" "kind 6  auxDigit 0  value1 12345" wine "$windows/ovrin.exe" measure --count 2
+check "ovrin.exe error" "252: Temperature too high" wine "$windows/ovrin.exe" error 252
+check c_host "c_host: 0 failed" wine "$windows/c_host.exe"
+check win32_host "kind 6, value 12345" wine "$windows/win32_host.exe"
+check queue_host "distance 12345" wine "$windows/queue_host.exe" 2
+check dynamic_host "dynamic_host: 0 failed" wine "$windows/dynamic_host.exe"
+check c_readings "1000 distances, 1001 readings in the callback, 0 failed" \
   wine "$windows/c_readings.exe" 1000 '\\.\COM12'
 
 exit $status

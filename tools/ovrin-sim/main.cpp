@@ -52,6 +52,8 @@ constexpr char kUsage[] =
     "  --burst N            with the start-up answer, in the same write, send N\n"
     "                       distances (each --step further than the last)\n"
     "  --silent             never answer\n"
+    "  --deaf MS            after the start-up answer, read nothing for MS: what\n"
+    "                       the host sends waits in the terminal meanwhile\n"
     "  --vanish N           send half of the Nth answer, then close the terminal\n"
     "                       and exit (the meter goes away mid-line)\n"
     "  --verbose            log every byte received on stderr\n"
@@ -150,6 +152,7 @@ struct Settings {
   std::string link;
   bool verbose = false;
   long vanishAt = 0;  // answers until the meter goes away; 0: never
+  long deafMs = 0;    // after the start-up answer, reads nothing this long
 };
 
 // Parses the command line; returns -1 to go on, else the exit code.
@@ -173,6 +176,7 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
       {"--repeat", 1, [&](long n) { meter.repeat = static_cast<int>(n); }},
       {"--burst", 0, [&](long n) { meter.burst = static_cast<int>(n); }},
       {"--vanish", 0, [&](long n) { settings->vanishAt = n; }},
+      {"--deaf", 0, [&](long n) { settings->deafMs = n; }},
   };
   const std::pair<const char*, std::string*> texts[] = {
       {"--link", &settings->link}, {"--probe-reply", &meter.probeReply}, {"--start-reply", &meter.startReply}};
@@ -270,6 +274,7 @@ int main(int argc, char** argv) {
       const bool probe = command == "N02N";
       Deliver(master, answer, probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs, how);
       if (vanish) gStop = 1;
+      if (command == "sm 1" && settings.deafMs > 0) SleepUntil(After(Now(), settings.deafMs * 1000000L));
     }
   }
   if (!link.empty()) unlink(link.c_str());
