@@ -21,7 +21,7 @@ double SearchMs(const std::string& preferred) {
   OvrinComm comm;
   std::string port = preferred;
   const auto start = Clock::now();
-  OvrinHandle found = OvrinCommAccess::FindAndOpen(comm, port);
+  ovrin::platform::Port* found = OvrinCommAccess::FindAndOpen(comm, port);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   if (found != ovrin::platform::NoPort()) ovrin::platform::ClosePort(found);
   return ms;

@@ -4,17 +4,12 @@
 
 #include <cstdint>
 
+#include "ovrin_types.h"
+
 #if defined(_WIN32)
-#include <windows.h>
-#if defined(OVRIN_BUILDING)
-#define OVRIN_API __declspec(dllexport)
-#elif defined(OVRIN_STATIC)  // linked with the library's objects, not the DLL
-#define OVRIN_API
-#else
-#define OVRIN_API __declspec(dllimport)
-#endif
-#else
-#define OVRIN_API __attribute__((visibility("default")))
+// The window type as <windows.h> declares it (STRICT, the default), without
+// pulling that header into every host.
+struct HWND__;
 #endif
 
 namespace ovrin {
@@ -28,8 +23,8 @@ struct Notification {
 
 #if defined(_WIN32)
 
-// Notifications are posted to a window of the host.
-typedef HWND WindowHandle;
+// Notifications are posted to a window of the host: an HWND.
+typedef ::HWND__* WindowHandle;
 
 #else
 

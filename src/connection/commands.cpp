@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "handles.h"
 #include "host_messages.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
@@ -20,17 +21,18 @@ constexpr char kMeasureCommand[] = {'g', '\r', '\n'};
 int OvrinComm::SendMsg(OvrinHandle port, std::string text) {
   // Longer texts would not fit the staging buffer with their frame end.
   if (text.size() > kStagingSize - sizeof kFrameEnd) return 0;
-  platform::Handle event = platform::CreateManualEvent(false);
+  platform::Port* const target = ovrin::AsPort(port);
+  platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) return 0;
   char staging[kStagingSize];
   std::copy(text.begin(), text.end(), staging);  // by length: a NUL in the text is sent too
   std::copy(std::begin(kFrameEnd), std::end(kFrameEnd), staging + text.size());
   const auto size = static_cast<std::uint32_t>(text.size() + sizeof kFrameEnd);
 
-  platform::ClearErrorsAndCountQueued(port);
+  platform::CountQueuedInput(target);  // clears the port's error state
   std::uint32_t written = 0;
   int result = 0;
-  switch (platform::WritePort(port, event, staging, size, kSendMsgWaitMs, &written)) {
+  switch (platform::WritePort(target, event, staging, size, kSendMsgWaitMs, &written)) {
     case platform::WriteResult::kDoneAtOnce:
       result = static_cast<int>(written);
       break;
@@ -47,19 +49,20 @@ int OvrinComm::SendMsg(OvrinHandle port, std::string text) {
 
 int OvrinComm::DistanceMeasure() {
   // The event comes first: without it nothing can be written, port or not.
-  platform::Handle event = platform::CreateManualEvent(false);
+  platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) {
     ovrin::ShowMessage(ovrin::kCantCreateEvent, ovrin::kStyleOk);
     return -1;
   }
-  if (portHandle == platform::NoPort()) {
+  platform::Port* const port = ovrin::AsPort(portHandle);
+  if (port == platform::NoPort()) {
     ovrin::ShowMessage(ovrin::kCantSendCommand, ovrin::kStyleOk);
     platform::CloseEvent(event);
     return 0;
   }
   std::uint32_t written = 0;
   const platform::WriteResult result =
-      platform::WritePort(portHandle, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+      platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
   platform::CloseEvent(event);
   // 1 only when the command reached the port; a lost command is no success.
   return result == platform::WriteResult::kDoneAtOnce || result == platform::WriteResult::kDoneAfterWait ? 1 : 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "comm_access.h"
+#include "handles.h"
 #include "host_messages.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
@@ -29,17 +30,17 @@ bool ContainsProbeAnswer(const char* bytes, std::size_t count) {
 
 // Probes one open, configured candidate. Only the bytes of this probe's own
 // read are searched.
-ProbeOutcome Probe(OvrinComm& comm, platform::Handle port) {
-  platform::Handle event = platform::CreateManualEvent(false);
+ProbeOutcome Probe(OvrinComm& comm, platform::Port* port) {
+  platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) return ProbeOutcome::kNoEvent;
-  platform::PurgePort(port);
+  platform::DiscardQueues(port);
   OvrinCommAccess::SendMsg(comm, port, kProbeCommand);  // a probe not written just draws no answer
   const platform::WaitResult waited = platform::WaitForInput(port, event, kFirstAnswerWaitMs);
   ProbeOutcome outcome = ProbeOutcome::kRejected;
   if (waited != platform::WaitResult::kFailed) {
     // The count taken before the pause decides; the read then takes what has
     // arrived by the end of it. With nothing queued the pause is skipped.
-    if (platform::ClearErrorsAndCountQueued(port) > 0) {
+    if (platform::CountQueuedInput(port) > 0) {
       platform::SleepMs(kAnswerPauseMs);
       char answer[kAnswerBufferSize];
       const long received = platform::ReadQueued(port, event, answer, sizeof answer);
@@ -56,13 +57,13 @@ ProbeOutcome Probe(OvrinComm& comm, platform::Handle port) {
 
 OvrinHandle OvrinComm::FindAndOpen(std::string& port) {
   std::string candidate = port;
-  platform::Handle list = platform::OpenPortList();
+  platform::PortList* list = platform::OpenPortList();
   if (list == nullptr) {
     ovrin::ShowMessage(ovrin::kPortListError, ovrin::kStyleWarning);
     return platform::NoPort();
   }
   bool mayAsk = true;
-  platform::Handle found = platform::NoPort();
+  platform::Port* found = platform::NoPort();
   for (std::uint32_t pass = 0;; ++pass) {
     if (pass > 0) {
       // Pass n looks at the listed entry n - 1.
@@ -84,9 +85,9 @@ OvrinHandle OvrinComm::FindAndOpen(std::string& port) {
     }
     if (candidate.empty()) continue;
 
-    platform::Handle handle = platform::OpenPort(candidate);
+    platform::Port* handle = platform::OpenPort(candidate);
     if (handle == platform::NoPort()) continue;
-    if (!platform::ConfigurePort(handle)) {
+    if (!platform::ConfigureForMeter(handle)) {
       platform::ClosePort(handle);
       continue;
     }

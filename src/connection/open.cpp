@@ -1,6 +1,7 @@
 // Open: the remembered port, discovery, the events and the receive thread.
 #include <cstring>
 
+#include "handles.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
 #include "readings.h"
@@ -35,7 +36,7 @@ class RememberedPort {
 
  private:
   bool created_ = false;
-  platform::Handle settings_;
+  platform::Settings* settings_;
 };
 
 }  // namespace
@@ -50,7 +51,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
     RememberedPort remembered;
     port = remembered.Read();
     portHandle = FindAndOpen(port);
-    if (portHandle == platform::NoPort()) return 0;
+    if (ovrin::AsPort(portHandle) == platform::NoPort()) return 0;
     remembered.Write(port);
   }
   notifyWindow = window;
@@ -64,16 +65,16 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
     if (queued) readings->End();
-    if (idleEvent != nullptr) platform::CloseEvent(idleEvent);
-    if (listenEvent != nullptr) platform::CloseEvent(listenEvent);
+    if (idleEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(idleEvent));
+    if (listenEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(listenEvent));
     listenEvent = idleEvent = nullptr;
-    platform::ClosePort(portHandle);
+    platform::ClosePort(ovrin::AsPort(portHandle));
     portHandle = platform::NoPort();
     return 0;
   }
   // Set before the thread runs: it ends at once when it finds isOpen 0.
   isOpen.store(1);
-  platform::ResumeThread(receiveThread);
+  platform::ResumeThread(ovrin::AsThread(receiveThread));
   SendMsg(portHandle, kStartupCommand);  // its answer arrives as a reply line
   return 1;
 }

@@ -1,6 +1,7 @@
 // The connection object: construction, copies, Close and the listening state.
 #include "ovrin_comm.h"
 
+#include "handles.h"
 #include "platform/platform.h"
 #include "readings.h"
 #include "receive_thread.h"
@@ -43,15 +44,15 @@ int OvrinComm::Close() {
   isOpen.store(0);
   {
     platform::ScopedProcessLock lock;  // the receive thread may be in SetListen
-    platform::SetEvent(listenEvent);
+    platform::SignalEvent(ovrin::AsEvent(listenEvent));
   }
   // The receive thread's wait ends; it finds isOpen 0 after its pass and ends.
-  platform::WakeWaiters(portHandle);
-  platform::JoinThread(receiveThread);
+  platform::WakeWaiters(ovrin::AsPort(portHandle));
+  platform::JoinThread(ovrin::AsThread(receiveThread));
   receiveThread = nullptr;
-  platform::ClosePort(portHandle);
-  platform::CloseEvent(listenEvent);
-  platform::CloseEvent(idleEvent);
+  platform::ClosePort(ovrin::AsPort(portHandle));
+  platform::CloseEvent(ovrin::AsEvent(listenEvent));
+  platform::CloseEvent(ovrin::AsEvent(idleEvent));
   portHandle = platform::NoPort();
   listenEvent = nullptr;
   idleEvent = nullptr;
@@ -61,12 +62,14 @@ int OvrinComm::Close() {
 void OvrinComm::SetListen(int listen) {
   if (isOpen.load() == 0) return;
   platform::ScopedProcessLock lock;
+  platform::Event* listening = ovrin::AsEvent(listenEvent);
+  platform::Event* idle = ovrin::AsEvent(idleEvent);
   if (listen != 0) {
-    platform::SetEvent(listenEvent);
-    platform::ResetEvent(idleEvent);
+    platform::SignalEvent(listening);
+    platform::UnsignalEvent(idle);
   } else {
-    platform::ResetEvent(listenEvent);
-    platform::SetEvent(idleEvent);
+    platform::UnsignalEvent(listening);
+    platform::SignalEvent(idle);
   }
 }
 

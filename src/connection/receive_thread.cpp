@@ -3,6 +3,7 @@
 #include "receive_thread.h"
 
 #include "comm_access.h"
+#include "handles.h"
 #include "host_messages.h"
 #include "platform/platform.h"
 #include "protocol/line_assembler.h"
@@ -34,8 +35,8 @@ void DeliverLine(OvrinComm& comm, ReadingChannel& readings, const char* line, st
 }
 
 // Runs the passes until Close clears isOpen (true) or the link is lost (false).
-bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Handle event) {
-  const platform::Handle port = OvrinCommAccess::PortHandle(comm);
+bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Event* event) {
+  platform::Port* const port = OvrinCommAccess::PortHandle(comm);
   std::atomic<std::int32_t>& isOpen = OvrinCommAccess::IsOpen(comm);
   LineAssembler lines;
   int emptyPasses = 0;
@@ -74,7 +75,7 @@ unsigned ReceiveThreadProc(void* connection) {
   tReceivingFor = &comm;
   // Open made the channel before it started the thread.
   const std::shared_ptr<ReadingChannel> readings = ChannelOf(comm, false);
-  platform::Handle event = platform::CreateManualEvent(false);
+  platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) {
     readings->End();
     ShowMessage(kCantCreateEvent, kStyleOk);

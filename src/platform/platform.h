@@ -1,38 +1,49 @@
-// The one door from the portable code to the operating system. Each build
-// links exactly one implementation: win32/, posix/, or the tests' scripted fake.
+// The one door from the portable code to the operating system. Not part of
+// the library's interface. Each build links exactly one implementation:
+// win32/, posix/, or the tests' scripted fake.
+//
+// Every kind of handle has a type of its own, so that an event cannot be
+// passed where a port belongs. The types are opaque: only the implementation
+// behind this seam knows what they are (on Windows a HANDLE or HKEY in
+// disguise; on POSIX a structure of its own). OvrinComm's exported fields hold
+// plain OvrinHandles; src/connection/handles.h converts between the two.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "ovrin_comm.h"
 #include "ovrin_host.h"
+#include "ovrin_types.h"
 
 namespace ovrin {
 namespace platform {
 
-using Handle = OvrinHandle;
+struct Port;
+struct Event;
+struct Thread;
+struct PortList;
+struct Settings;
 
-// The port handle of a connection that holds no port.
-inline Handle NoPort() { return reinterpret_cast<Handle>(static_cast<std::intptr_t>(-1)); }
+// The port of a connection that holds no port (INVALID_HANDLE_VALUE on Windows).
+inline Port* NoPort() { return reinterpret_cast<Port*>(static_cast<std::intptr_t>(-1)); }
 
 // ---- Serial port -------------------------------------------------------------
 
 // Opens a port for exclusive use; NoPort() when it cannot be had.
-Handle OpenPort(const std::string& name);
+Port* OpenPort(const std::string& name);
 // Sets the meter's line (9600 8N1, flow control as found), read calls that
 // never wait, write time-outs of 50 ms per byte + 1 s, and re-arms waits after
 // WakeWaiters. False only when the current settings cannot be read.
-bool ConfigurePort(Handle port);
+bool ConfigureForMeter(Port* port);
 // Discards both queues and aborts pending transfers.
-void PurgePort(Handle port);
+void DiscardQueues(Port* port);
 // Clears the port's error state; returns how many received bytes are queued.
-std::uint32_t ClearErrorsAndCountQueued(Handle port);
+std::uint32_t CountQueuedInput(Port* port);
 // Clears the port's error state and reads up to `capacity` queued bytes
 // without waiting (`event` as for WaitForInput). Bytes read (0 when none are
 // queued), or -1 when the port can no longer be read.
-long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity);
+long ReadQueued(Port* port, Event* event, char* buffer, std::size_t capacity);
 
 enum class WaitResult {
   kReady,     // input arrived, or the wait was woken or interrupted: look again
@@ -42,10 +53,10 @@ enum class WaitResult {
 // Waits for input on the port; timeoutMs -1 waits without limit. `event` is a
 // manual-reset event for this wait (Windows signals it; POSIX needs none). No
 // wait is left pending on return.
-WaitResult WaitForInput(Handle port, Handle event, int timeoutMs);
+WaitResult WaitForInput(Port* port, Event* event, int timeoutMs);
 // Ends every pending WaitForInput on the port at once, and makes later ones
-// return at once until ConfigurePort re-arms the port.
-void WakeWaiters(Handle port);
+// return at once until ConfigureForMeter re-arms the port.
+void WakeWaiters(Port* port);
 
 enum class WriteResult {
   kDoneAtOnce,     // written within the call, nothing to wait for
@@ -55,20 +66,21 @@ enum class WriteResult {
 };
 // Writes `size` bytes as one transfer. timeoutMs -1 waits until the port's
 // own write time-out ends it. `written` receives the byte count on kDoneAtOnce.
-WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size, int timeoutMs,
+WriteResult WritePort(Port* port, Event* event, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written);
 // Releases the port once output still on its way has left, or the port's
 // write time-out has passed; only what is then still left is discarded.
-void ClosePort(Handle port);
+void ClosePort(Port* port);
 
-// ---- Events, lock, threads -------------------------------------------------
+// ---- Events, locks, threads, time -------------------------------------------
 
-// A manual-reset event; nullptr when it cannot be created.
-Handle CreateManualEvent(bool signalled);
-void SetEvent(Handle event);
-void ResetEvent(Handle event);
-bool IsEventSet(Handle event);
-void CloseEvent(Handle event);
+// A manual-reset event; nullptr when it cannot be created. The connection's
+// listening and idle states, and the completion of one transfer on Windows.
+Event* CreateManualEvent(bool signalled);
+void SignalEvent(Event* event);
+void UnsignalEvent(Event* event);
+bool IsSignalled(Event* event);
+void CloseEvent(Event* event);
 
 // Holds one process-wide lock for its lifetime: for short changes that must
 // not interleave (the two event changes of SetListen, the host's handler).
@@ -119,10 +131,10 @@ std::int64_t MonotonicNowNs();
 using ThreadProc = unsigned (*)(void* argument);
 // Creates a thread that runs proc(argument) once ResumeThread lets it;
 // nullptr when it cannot be created.
-Handle StartThreadSuspended(ThreadProc proc, void* argument);
-void ResumeThread(Handle thread);
+Thread* StartThreadSuspended(ThreadProc proc, void* argument);
+void ResumeThread(Thread* thread);
 // Waits until the thread has ended (at once if it has) and releases it.
-void JoinThread(Handle thread);
+void JoinThread(Thread* thread);
 void SleepMs(int milliseconds);
 
 // ---- Host ------------------------------------------------------------------
@@ -135,12 +147,12 @@ void PostNotification(WindowHandle window, unsigned message, std::uintptr_t wPar
 // ---- The system's list of serial ports -------------------------------------
 
 // nullptr when the list cannot be opened.
-Handle OpenPortList();
+PortList* OpenPortList();
 enum class ListEntry { kName, kUnfit, kEnd };
 // Entry `index` of the list: its data in *data (kName), an entry that does not
 // fit the buffers (kUnfit), or the end of the list (kEnd).
-ListEntry ReadPortListEntry(Handle list, std::uint32_t index, std::string* data);
-void ClosePortList(Handle list);
+ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data);
+void ClosePortList(PortList* list);
 // Turns a listed entry into the name to open; false when it is no port name
 // this platform uses.
 bool PortNameFromListing(std::string* name);
@@ -149,12 +161,12 @@ bool PortNameFromListing(std::string* name);
 
 // Opens the per-user setting, creating it if needed; nullptr when neither
 // works. *created tells whether it was new.
-Handle OpenSettings(bool* created);
+Settings* OpenSettings(bool* created);
 // The remembered name; false when there is none or it does not fit 80 bytes.
-bool ReadRememberedPort(Handle settings, std::string* name);
+bool ReadRememberedPort(Settings* settings, std::string* name);
 // False when the name could not be stored.
-bool WriteRememberedPort(Handle settings, const std::string& name);
-void CloseSettings(Handle settings);
+bool WriteRememberedPort(Settings* settings, const std::string& name);
+void CloseSettings(Settings* settings);
 
 }  // namespace platform
 }  // namespace ovrin

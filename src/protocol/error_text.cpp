@@ -1,7 +1,7 @@
 // DescError: the English texts of the meter's device error codes.
 #include <cstring>
 
-#include "ovrin_comm.h"
+#include "ovrin_types.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Decoding of the meter's reply lines into MeasureRecord.
 #pragma once
 
-#include "ovrin_comm.h"
+#include "ovrin_types.h"
 
 namespace ovrin {
 

@@ -29,7 +29,7 @@ class DiscoveryPtyTest : public ::testing::Test {
   // Searches; returns the name found, or "" (and closes what was found).
   std::string Find(std::string preferred = "") {
     OvrinComm comm;
-    platform::Handle found = OvrinCommAccess::FindAndOpen(comm, preferred);
+    platform::Port* found = OvrinCommAccess::FindAndOpen(comm, preferred);
     if (found == platform::NoPort()) return "";
     found_ = found;
     return preferred;
@@ -38,7 +38,7 @@ class DiscoveryPtyTest : public ::testing::Test {
     if (found_ != nullptr) platform::ClosePort(found_);
     found_ = nullptr;
   }
-  platform::Handle found_ = nullptr;
+  platform::Port* found_ = nullptr;
 };
 
 TEST_F(DiscoveryPtyTest, OnlyTheRealMeterIsAccepted) {

@@ -69,7 +69,7 @@ TEST_F(EndToEndTest, MeasurementCycle) {
   });
   PortEnvironment environment({});
   OpenOn(meter, environment, &queue_);
-  EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
+  EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
   // The answer to the start-up command.
   ovrin::Notification note = Next();
   EXPECT_EQ(note.message, static_cast<unsigned>(WM_MEASURE_READY));
@@ -83,8 +83,8 @@ TEST_F(EndToEndTest, MeasurementCycle) {
   EXPECT_EQ(Latest().kind, Reply31);
   EXPECT_EQ(Latest().auxDigit, 0);
   EXPECT_EQ(Latest().value1, 12345);
-  EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm_)));
-  EXPECT_FALSE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
+  EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm_)));
+  EXPECT_FALSE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
   EXPECT_EQ(comm_.Close(), 1);
   EXPECT_TRUE(NothingMore());
 }
@@ -180,8 +180,8 @@ TEST_F(EndToEndTest, ListeningStateFromTheHostWhileLinesArrive) {
   }
   for (int i = 0; i < 200; ++i) Next();
   comm_.SetListen(1);
-  const bool listening = ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_));
-  const bool idle = ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm_));
+  const bool listening = ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_));
+  const bool idle = ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm_));
   EXPECT_TRUE(listening);
   EXPECT_FALSE(idle);
 }

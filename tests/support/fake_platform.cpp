@@ -5,17 +5,9 @@
 #include <new>
 #include <thread>
 
-namespace fake {
-namespace {
-
-using ovrin::platform::Handle;
-using ovrin::platform::ListEntry;
-
-// The world, the lock every access to it takes, and the condition that tells
-// waiters it changed.
-World* gWorld = new World;
-std::mutex gLock;
-std::condition_variable gChanged;
+// What the scripted platform's handles are.
+namespace ovrin {
+namespace platform {
 
 struct Port {
   std::string name;
@@ -33,8 +25,23 @@ struct Thread {
   bool resumed = false;
 };
 
-struct List {};
+struct PortList {};
 struct Settings {};
+
+}  // namespace platform
+}  // namespace ovrin
+
+namespace fake {
+namespace {
+
+using ovrin::platform::ListEntry;
+using ovrin::platform::Port;
+
+// The world, the lock every access to it takes, and the condition that tells
+// waiters it changed.
+World* gWorld = new World;
+std::mutex gLock;
+std::condition_variable gChanged;
 
 // Guarded by gLock, as the world is.
 std::map<std::string, Port*>& OpenPorts() {
@@ -42,7 +49,6 @@ std::map<std::string, Port*>& OpenPorts() {
   return ports;
 }
 
-Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
 // Call with gLock held.
 PortScript& ScriptOf(const Port* port) { return gWorld->ports[port->name]; }
 
@@ -100,39 +106,38 @@ namespace platform {
 
 using Hold = std::lock_guard<std::mutex>;
 
-Handle OpenPort(const std::string& name) {
+Port* OpenPort(const std::string& name) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
   if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) return NoPort();
-  auto* port = new fake::Port{name, {}, false, false};
+  auto* port = new Port{name, {}, false, false};
   fake::OpenPorts()[name] = port;
   ++world.liveHandles;
   return port;
 }
 
-bool ConfigurePort(Handle port) {
+bool ConfigureForMeter(Port* port) {
   Hold hold(fake::gLock);
-  fake::AsPort(port)->woken = false;
-  return fake::ScriptOf(fake::AsPort(port)).configures;
+  port->woken = false;
+  return fake::ScriptOf(port).configures;
 }
 
-void PurgePort(Handle port) {
+void DiscardQueues(Port* port) {
   Hold hold(fake::gLock);
-  fake::AsPort(port)->received.clear();
+  port->received.clear();
 }
 
-std::uint32_t ClearErrorsAndCountQueued(Handle handle) {
+std::uint32_t CountQueuedInput(Port* port) {
   Hold hold(fake::gLock);
   std::size_t queued = 0;
-  for (const std::string& chunk : fake::AsPort(handle)->received) queued += chunk.size();
+  for (const std::string& chunk : port->received) queued += chunk.size();
   return static_cast<std::uint32_t>(queued);
 }
 
-long ReadQueued(Handle handle, Handle, char* buffer, std::size_t capacity) {
+long ReadQueued(Port* port, Event*, char* buffer, std::size_t capacity) {
   Hold hold(fake::gLock);
-  fake::Port* port = fake::AsPort(handle);
   if (fake::ScriptOf(port).readFails) return -1;
   if (port->received.empty()) return 0;
   std::string& chunk = port->received.front();
@@ -143,9 +148,8 @@ long ReadQueued(Handle handle, Handle, char* buffer, std::size_t capacity) {
   return static_cast<long>(count);
 }
 
-WaitResult WaitForInput(Handle handle, Handle, int timeoutMs) {
+WaitResult WaitForInput(Port* port, Event*, int timeoutMs) {
   std::unique_lock<std::mutex> hold(fake::gLock);
-  fake::Port* port = fake::AsPort(handle);
   std::deque<WaitResult>& scripted = fake::ScriptOf(port).waitResults;
   if (!scripted.empty()) {
     const WaitResult result = scripted.front();
@@ -160,16 +164,14 @@ WaitResult WaitForInput(Handle handle, Handle, int timeoutMs) {
   return port->lost && port->received.empty() && !port->woken ? WaitResult::kFailed : WaitResult::kReady;
 }
 
-void WakeWaiters(Handle handle) {
+void WakeWaiters(Port* port) {
   Hold hold(fake::gLock);
-  fake::AsPort(handle)->woken = true;
+  port->woken = true;
   fake::gChanged.notify_all();
 }
 
-WriteResult WritePort(Handle handle, Handle, const void* data, std::uint32_t size, int timeoutMs,
-                      std::uint32_t* written) {
+WriteResult WritePort(Port* port, Event*, const void* data, std::uint32_t size, int timeoutMs, std::uint32_t* written) {
   Hold hold(fake::gLock);
-  fake::Port* port = fake::AsPort(handle);
   fake::World& world = *fake::gWorld;
   const std::string bytes(static_cast<const char*>(data), size);
   world.writes.push_back(fake::Write{port->name, bytes, timeoutMs});
@@ -187,33 +189,32 @@ WriteResult WritePort(Handle handle, Handle, const void* data, std::uint32_t siz
   return script.writeResult;
 }
 
-void ClosePort(Handle handle) {
+void ClosePort(Port* port) {
   Hold hold(fake::gLock);
-  fake::Port* port = fake::AsPort(handle);
   fake::gWorld->log.push_back("close " + port->name);
   fake::OpenPorts().erase(port->name);
   --fake::gWorld->liveHandles;
   delete port;
 }
 
-Handle CreateManualEvent(bool signalled) {
+Event* CreateManualEvent(bool signalled) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   if (world.eventFails(world.eventsCreated++)) return nullptr;
   ++world.liveHandles;
-  auto* event = new fake::Event;
+  auto* event = new Event;
   event->set = signalled;
   return event;
 }
 
-void SetEvent(Handle event) { static_cast<fake::Event*>(event)->set = true; }
-void ResetEvent(Handle event) { static_cast<fake::Event*>(event)->set = false; }
-bool IsEventSet(Handle event) { return static_cast<fake::Event*>(event)->set; }
+void SignalEvent(Event* event) { event->set = true; }
+void UnsignalEvent(Event* event) { event->set = false; }
+bool IsSignalled(Event* event) { return event->set; }
 
-void CloseEvent(Handle event) {
+void CloseEvent(Event* event) {
   Hold hold(fake::gLock);
   --fake::gWorld->liveHandles;
-  delete static_cast<fake::Event*>(event);
+  delete event;
 }
 
 namespace {
@@ -261,11 +262,11 @@ std::int64_t MonotonicNowNs() {
 ScopedProcessLock::ScopedProcessLock() { gProcessLock.lock(); }
 ScopedProcessLock::~ScopedProcessLock() { gProcessLock.unlock(); }
 
-Handle StartThreadSuspended(ThreadProc proc, void* argument) {
+Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   if (world.threadFails) return nullptr;
-  auto* thread = new fake::Thread;
+  auto* thread = new Thread;
   thread->thread = std::thread([thread, proc, argument] {
     {
       std::unique_lock<std::mutex> waiting(fake::gLock);
@@ -278,15 +279,14 @@ Handle StartThreadSuspended(ThreadProc proc, void* argument) {
   return thread;
 }
 
-void ResumeThread(Handle handle) {
+void ResumeThread(Thread* thread) {
   Hold hold(fake::gLock);
-  static_cast<fake::Thread*>(handle)->resumed = true;
+  thread->resumed = true;
   fake::gChanged.notify_all();
 }
 
-void JoinThread(Handle handle) {
-  ResumeThread(handle);
-  auto* thread = static_cast<fake::Thread*>(handle);
+void JoinThread(Thread* thread) {
+  ResumeThread(thread);
   thread->thread.join();
   delete thread;
   Hold hold(fake::gLock);
@@ -317,14 +317,14 @@ void PostNotification(WindowHandle, unsigned message, std::uintptr_t wParam, std
   fake::gChanged.notify_all();
 }
 
-Handle OpenPortList() {
+PortList* OpenPortList() {
   Hold hold(fake::gLock);
   if (!fake::gWorld->listOpens) return nullptr;
   ++fake::gWorld->liveHandles;
-  return new fake::List;
+  return new PortList;
 }
 
-ListEntry ReadPortListEntry(Handle, std::uint32_t index, std::string* data) {
+ListEntry ReadPortListEntry(PortList*, std::uint32_t index, std::string* data) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("list " + std::to_string(index));
@@ -334,10 +334,10 @@ ListEntry ReadPortListEntry(Handle, std::uint32_t index, std::string* data) {
   return ListEntry::kName;
 }
 
-void ClosePortList(Handle list) {
+void ClosePortList(PortList* list) {
   Hold hold(fake::gLock);
   --fake::gWorld->liveHandles;
-  delete static_cast<fake::List*>(list);
+  delete list;
 }
 
 // The fake names ports as Windows does: upper case, "COM" only, \\.\ beyond
@@ -349,16 +349,16 @@ bool PortNameFromListing(std::string* name) {
   return true;
 }
 
-Handle OpenSettings(bool* created) {
+Settings* OpenSettings(bool* created) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   if (!world.settingsOpen) return nullptr;
   *created = world.settingsCreated;
   ++world.liveHandles;
-  return new fake::Settings;
+  return new Settings;
 }
 
-bool ReadRememberedPort(Handle, std::string* name) {
+bool ReadRememberedPort(Settings*, std::string* name) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("read remembered");
@@ -367,7 +367,7 @@ bool ReadRememberedPort(Handle, std::string* name) {
   return true;
 }
 
-bool WriteRememberedPort(Handle, const std::string& name) {
+bool WriteRememberedPort(Settings*, const std::string& name) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("remember " + name);
@@ -376,10 +376,10 @@ bool WriteRememberedPort(Handle, const std::string& name) {
   return true;
 }
 
-void CloseSettings(Handle settings) {
+void CloseSettings(Settings* settings) {
   Hold hold(fake::gLock);
   --fake::gWorld->liveHandles;
-  delete static_cast<fake::Settings*>(settings);
+  delete settings;
 }
 
 }  // namespace platform

@@ -27,9 +27,9 @@ class ConnectionTest : public ::testing::Test {
     ASSERT_EQ(port, "COM1");
   }
   static bool Listening(const OvrinComm& comm) {
-    return ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm));
+    return ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm));
   }
-  static bool Idle(const OvrinComm& comm) { return ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm)); }
+  static bool Idle(const OvrinComm& comm) { return ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm)); }
 };
 
 ovrin::WindowHandle SomeWindow() { return reinterpret_cast<ovrin::WindowHandle>(0x1234); }
@@ -202,7 +202,7 @@ class SendMsgTest : public ConnectionTest {
   int Send(const std::string& text) { return OvrinCommAccess::SendMsg(comm_, port_, text); }
 
   OvrinComm comm_;
-  ovrin::platform::Handle port_ = nullptr;
+  ovrin::platform::Port* port_ = nullptr;
 };
 
 TEST_F(SendMsgTest, FramesTheTextWithCrLfNul) {

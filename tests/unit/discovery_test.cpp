@@ -50,7 +50,7 @@ class DiscoveryTest : public ::testing::Test {
 
   OvrinComm comm_;
   std::string port_;
-  ovrin::platform::Handle found_ = nullptr;
+  ovrin::platform::Port* found_ = nullptr;
 };
 
 TEST_F(DiscoveryTest, MeterOnTheLastListedPort) {

@@ -124,7 +124,7 @@ TEST_F(OpenTest, EveryLineIsDecodedAndAnnouncedInOrder) {
 
 TEST_F(OpenTest, ReplyLeavesTheConnectionIdle) {
   ASSERT_EQ(Open(nullptr), 1);
-  EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
+  EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
   fake::Locked()->ports["COM1"].measureAnswer = "@E252\r\n";
   ASSERT_EQ(comm_.DistanceMeasure(), 1);
   // Nothing is posted without a window: wait for the record instead.
@@ -132,8 +132,8 @@ TEST_F(OpenTest, ReplyLeavesTheConnectionIdle) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(ovrin::LatestRecord(comm_).value1, 252);
-  EXPECT_TRUE(ovrin::platform::IsEventSet(OvrinCommAccess::IdleEvent(comm_)));
-  EXPECT_FALSE(ovrin::platform::IsEventSet(OvrinCommAccess::ListenEvent(comm_)));
+  EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm_)));
+  EXPECT_FALSE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
   EXPECT_TRUE(fake::Locked()->posted.empty());
 }
 

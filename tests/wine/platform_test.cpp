@@ -35,18 +35,18 @@ void ListedNamesBecomePortNames() {
 }
 
 DWORD WINAPI WaitWithoutLimit(void* port) {
-  platform::Handle event = platform::CreateManualEvent(false);
-  const platform::WaitResult result = platform::WaitForInput(port, event, -1);
+  platform::Event* event = platform::CreateManualEvent(false);
+  const platform::WaitResult result = platform::WaitForInput(static_cast<platform::Port*>(port), event, -1);
   platform::CloseEvent(event);
   return static_cast<DWORD>(result);
 }
 
 void WritesAndWaitsOnTheMetersPort(const std::string& name) {
-  platform::Handle port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name);
   if (!CHECK(port != platform::NoPort())) return;
-  CHECK(platform::ConfigurePort(port));
-  platform::PurgePort(port);
-  platform::Handle event = platform::CreateManualEvent(false);
+  CHECK(platform::ConfigureForMeter(port));
+  platform::DiscardQueues(port);
+  platform::Event* event = platform::CreateManualEvent(false);
   const char command[] = "xyz\r\n";  // the simulated meter answers "@E203"
   std::uint32_t written = 0;
   const platform::WriteResult wrote = platform::WritePort(port, event, command, 5, 100, &written);
@@ -54,7 +54,7 @@ void WritesAndWaitsOnTheMetersPort(const std::string& name) {
   CHECK(platform::WaitForInput(port, event, 3000) == platform::WaitResult::kReady);
   Sleep(200);
   char answer[64] = {};
-  CHECK(platform::ClearErrorsAndCountQueued(port) == 7);
+  CHECK(platform::CountQueuedInput(port) == 7);
   CHECK(platform::ReadQueued(port, event, answer, sizeof answer) == 7);
   CHECK(std::string(answer) == "@E203\r\n");
   CHECK(platform::ReadQueued(port, event, answer, sizeof answer) == 0);  // never waits
@@ -63,10 +63,10 @@ void WritesAndWaitsOnTheMetersPort(const std::string& name) {
 }
 
 void WaitsOnASilentPort(const std::string& name) {
-  platform::Handle port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name);
   if (!CHECK(port != platform::NoPort())) return;
-  CHECK(platform::ConfigurePort(port));
-  platform::Handle event = platform::CreateManualEvent(false);
+  CHECK(platform::ConfigureForMeter(port));
+  platform::Event* event = platform::CreateManualEvent(false);
   const DWORD start = GetTickCount();
   CHECK(platform::WaitForInput(port, event, 300) == platform::WaitResult::kTimedOut);
   CHECK(GetTickCount() - start >= 250);
@@ -87,7 +87,7 @@ void WaitsOnASilentPort(const std::string& name) {
 // Line settings, time-outs and the event mask, as the opened port reports
 // them; flow control stays as the port had it.
 void LineSettingsReadBack(const std::string& name) {
-  platform::Handle port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name);
   if (!CHECK(port != platform::NoPort())) return;
   DCB before{};
   before.DCBlength = sizeof before;
@@ -103,7 +103,7 @@ void LineSettingsReadBack(const std::string& name) {
   before.fRtsControl = RTS_CONTROL_HANDSHAKE;
   CHECK(SetCommState(port, &before));
   CHECK(GetCommState(port, &before));
-  CHECK(platform::ConfigurePort(port));
+  CHECK(platform::ConfigureForMeter(port));
   DCB after{};
   after.DCBlength = sizeof after;
   CHECK(GetCommState(port, &after));
@@ -152,12 +152,12 @@ double NowMs() {
 // Once the meter reads again it answers every command line it got with
 // "@E203": exactly one for each SendMsg that reported its write.
 void SendMsgBoundWhenTheWriteStaysPending(const std::string& name) {
-  platform::Handle port = platform::OpenPort(name);
-  if (!CHECK(port != platform::NoPort()) || !CHECK(platform::ConfigurePort(port))) return;
-  platform::PurgePort(port);
+  platform::Port* port = platform::OpenPort(name);
+  if (!CHECK(port != platform::NoPort()) || !CHECK(platform::ConfigureForMeter(port))) return;
+  platform::DiscardQueues(port);
   OvrinComm comm;
   OvrinCommAccess::SendMsg(comm, port, "sm 1");
-  platform::Handle event = platform::CreateManualEvent(false);
+  platform::Event* event = platform::CreateManualEvent(false);
   CHECK(platform::WaitForInput(port, event, 2000) == platform::WaitResult::kReady);
   Sleep(100);
   char buffer[8192];

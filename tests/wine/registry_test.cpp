@@ -57,7 +57,7 @@ int AnswerYes(const char* text, unsigned style, void*) {
 std::string Search(const std::string& preferred) {
   OvrinComm comm;
   std::string port = preferred;
-  const platform::Handle found = OvrinCommAccess::FindAndOpen(comm, port);
+  platform::Port* const found = OvrinCommAccess::FindAndOpen(comm, port);
   if (found == platform::NoPort()) return "";
   platform::ClosePort(found);
   return port;
@@ -66,7 +66,7 @@ std::string Search(const std::string& preferred) {
 void RememberedPortInTheRegistry() {
   RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
   bool created = false;
-  platform::Handle settings = platform::OpenSettings(&created);
+  platform::Settings* settings = platform::OpenSettings(&created);
   CHECK(settings != nullptr && created);  // a new key: Open reads nothing from it
   CHECK(platform::WriteRememberedPort(settings, "\\\\.\\COM13"));
   platform::CloseSettings(settings);
@@ -75,7 +75,10 @@ void RememberedPortInTheRegistry() {
   // Stored as REG_SZ, the terminating NUL counted in its size.
   DWORD type = 0;
   DWORD size = 0;
-  CHECK(RegQueryValueExA(static_cast<HKEY>(settings), "COMPort", nullptr, &type, nullptr, &size) == ERROR_SUCCESS);
+  HKEY key = nullptr;
+  CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS);
+  CHECK(RegQueryValueExA(key, "COMPort", nullptr, &type, nullptr, &size) == ERROR_SUCCESS);
+  RegCloseKey(key);
   CHECK(type == REG_SZ && size == 10);
   std::string name;
   CHECK(platform::ReadRememberedPort(settings, &name) && name == "\\\\.\\COM13");
@@ -95,7 +98,7 @@ void PortListEntries() {
              {"Serial1", std::string(100, 'C')},          // data longer than 80 bytes
              {"Serial2" + std::string(30, 'N'), "COM4"},  // a name longer than 25 characters
              {"Serial3", "COM12"}});
-  platform::Handle list = platform::OpenPortList();
+  platform::PortList* list = platform::OpenPortList();
   if (!CHECK(list != nullptr)) return;
   std::string data;
   CHECK(platform::ReadPortListEntry(list, 0, &data) == platform::ListEntry::kName && data == "com3");

@@ -15,9 +15,14 @@
 
 namespace ovrin {
 namespace platform {
-namespace {
 
 using PortNames = std::vector<std::string>;
+
+struct PortList {
+  PortNames names;
+};
+
+namespace {
 
 std::vector<std::string> DirectoryEntries(const char* path) {
   std::vector<std::string> names;
@@ -96,23 +101,22 @@ PortNames PortsFromEnvironment(const char* list) {
 
 }  // namespace
 
-Handle OpenPortList() {
+PortList* OpenPortList() {
   const char* fromEnvironment = std::getenv("OVRIN_SERIAL_PORTS");
   try {
-    return new PortNames(fromEnvironment != nullptr ? PortsFromEnvironment(fromEnvironment) : SystemPorts());
+    return new PortList{fromEnvironment != nullptr ? PortsFromEnvironment(fromEnvironment) : SystemPorts()};
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-ListEntry ReadPortListEntry(Handle list, std::uint32_t index, std::string* data) {
-  const PortNames& ports = *static_cast<PortNames*>(list);
-  if (index >= ports.size()) return ListEntry::kEnd;
-  *data = ports[index];
+ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data) {
+  if (index >= list->names.size()) return ListEntry::kEnd;
+  *data = list->names[index];
   return ListEntry::kName;
 }
 
-void ClosePortList(Handle list) { delete static_cast<PortNames*>(list); }
+void ClosePortList(PortList* list) { delete list; }
 
 bool PortNameFromListing(std::string* name) { return !name->empty() && (*name)[0] == '/'; }
 

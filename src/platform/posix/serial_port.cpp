@@ -10,34 +10,26 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <new>
 
+#include "platform/deadline.h"
 #include "platform/platform.h"
 
 namespace ovrin {
 namespace platform {
-namespace {
 
 struct Port {
   int fd;
   int wakeFd;  // readable once WakeWaiters was called, until re-armed
 };
 
-Port* AsPort(Handle handle) { return static_cast<Port*>(handle); }
+namespace {
 
 // Write time-outs as the meter's port has them: 50 ms per byte plus 1 s.
 constexpr int kWriteMsPerByte = 50;
 constexpr int kWriteMsConstant = 1000;
 // How often Close looks whether output has drained.
 constexpr int kDrainPollMs = 5;
-
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 int QueuedOutput(int fd) {
   int queued = 0;
@@ -51,7 +43,7 @@ int QueuedInput(int fd) {
 
 }  // namespace
 
-Handle OpenPort(const std::string& name) {
+Port* OpenPort(const std::string& name) {
   const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return NoPort();
   // flock keeps out other processes and other descriptors of this one (even
@@ -72,8 +64,7 @@ Handle OpenPort(const std::string& name) {
   return port;
 }
 
-bool ConfigurePort(Handle handle) {
-  Port* port = AsPort(handle);
+bool ConfigureForMeter(Port* port) {
   termios settings{};
   if (tcgetattr(port->fd, &settings) != 0) return false;
   // Raw 8N1 at 9600; the flow-control flags (CRTSCTS, IXON, IXOFF) stay as found.
@@ -94,24 +85,21 @@ bool ConfigurePort(Handle handle) {
   return true;
 }
 
-void PurgePort(Handle handle) { tcflush(AsPort(handle)->fd, TCIOFLUSH); }
+void DiscardQueues(Port* port) { tcflush(port->fd, TCIOFLUSH); }
 
-std::uint32_t ClearErrorsAndCountQueued(Handle handle) {
-  return static_cast<std::uint32_t>(QueuedInput(AsPort(handle)->fd));
-}
+std::uint32_t CountQueuedInput(Port* port) { return static_cast<std::uint32_t>(QueuedInput(port->fd)); }
 
-long ReadQueued(Handle handle, Handle /*event*/, char* buffer, std::size_t capacity) {
-  const ssize_t n = read(AsPort(handle)->fd, buffer, capacity);
+long ReadQueued(Port* port, Event* /*event*/, char* buffer, std::size_t capacity) {
+  const ssize_t n = read(port->fd, buffer, capacity);
   if (n >= 0) return static_cast<long>(n);
   return errno == EAGAIN || errno == EINTR ? 0 : -1;
 }
 
-WaitResult WaitForInput(Handle handle, Handle /*event*/, int timeoutMs) {
-  Port* port = AsPort(handle);
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+WaitResult WaitForInput(Port* port, Event* /*event*/, int timeoutMs) {
+  const Deadline deadline(timeoutMs);
   pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
   for (;;) {
-    const int ready = poll(fds, 2, timeoutMs < 0 ? -1 : RemainingMs(deadline));
+    const int ready = poll(fds, 2, deadline.LeftMs());
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return WaitResult::kFailed;
     if (ready == 0) return WaitResult::kTimedOut;
@@ -125,17 +113,15 @@ WaitResult WaitForInput(Handle handle, Handle /*event*/, int timeoutMs) {
   }
 }
 
-void WakeWaiters(Handle handle) {
+void WakeWaiters(Port* port) {
   const std::uint64_t one = 1;
   // The eventfd stays readable: every later wait returns at once too.
-  (void)!write(AsPort(handle)->wakeFd, &one, sizeof one);
+  (void)!write(port->wakeFd, &one, sizeof one);
 }
 
-WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::uint32_t size, int timeoutMs,
+WriteResult WritePort(Port* port, Event* /*event*/, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written) {
-  Port* port = AsPort(handle);
-  const int limitMs = timeoutMs < 0 ? kWriteMsPerByte * static_cast<int>(size) + kWriteMsConstant : timeoutMs;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  const Deadline deadline(timeoutMs < 0 ? kWriteMsPerByte * static_cast<int>(size) + kWriteMsConstant : timeoutMs);
   const char* bytes = static_cast<const char*>(data);
   std::uint32_t done = 0;
   bool waited = false;
@@ -145,8 +131,8 @@ WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::ui
     if (n < 0 && errno != EAGAIN && errno != EINTR) return WriteResult::kFailed;
     if (done == size) break;
     pollfd out{port->fd, POLLOUT, 0};
-    const int remaining = RemainingMs(deadline);
-    if (remaining == 0 || poll(&out, 1, remaining) == 0) return WriteResult::kTimedOut;
+    const int left = deadline.LeftMs();
+    if (left == 0 || poll(&out, 1, left) == 0) return WriteResult::kTimedOut;
     if ((out.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return WriteResult::kFailed;
     waited = true;
   }
@@ -154,16 +140,14 @@ WriteResult WritePort(Handle handle, Handle /*event*/, const void* data, std::ui
   return waited ? WriteResult::kDoneAfterWait : WriteResult::kDoneAtOnce;
 }
 
-void ClosePort(Handle handle) {
-  Port* port = AsPort(handle);
+void ClosePort(Port* port) {
   // A command written just before Close still leaves: output is given the
   // port's write time-out to drain. What is then still left is discarded,
   // or close() would wait up to 30 s for the tty to send it. Nothing is
   // flushed when nothing is left: on some drivers (pseudo-terminals among
   // them) a flush also drops what is already on its way to the far end.
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(kWriteMsPerByte * QueuedOutput(port->fd) + kWriteMsConstant);
-  while (QueuedOutput(port->fd) > 0 && Clock::now() < deadline) SleepMs(kDrainPollMs);
+  const Deadline deadline(kWriteMsPerByte * QueuedOutput(port->fd) + kWriteMsConstant);
+  while (QueuedOutput(port->fd) > 0 && !deadline.Passed()) SleepMs(kDrainPollMs);
   tcflush(port->fd, QueuedOutput(port->fd) > 0 ? TCIOFLUSH : TCIFLUSH);
   ioctl(port->fd, TIOCNXCL);
   flock(port->fd, LOCK_UN);

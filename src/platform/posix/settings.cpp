@@ -16,18 +16,19 @@
 
 namespace ovrin {
 namespace platform {
-namespace {
-
-constexpr char kKey[] = "COMPort=";
-constexpr std::size_t kMaxValueBytes = 80;  // terminating NUL included
-// A settings file larger than this is not ours to read or rewrite.
-constexpr off_t kMaxFileBytes = off_t{64} * 1024;
 
 struct Settings {
   std::string path;
   std::string content;  // as read; other lines are written back unchanged
   bool readable = false;
 };
+
+namespace {
+
+constexpr char kKey[] = "COMPort=";
+constexpr std::size_t kMaxValueBytes = 80;  // terminating NUL included
+// A settings file larger than this is not ours to read or rewrite.
+constexpr off_t kMaxFileBytes = off_t{64} * 1024;
 
 std::string ConfigDirectory() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -74,7 +75,7 @@ std::size_t FindValue(const std::string& content) {
 
 }  // namespace
 
-Handle OpenSettings(bool* created) {
+Settings* OpenSettings(bool* created) {
   const std::string directory = ConfigDirectory();
   if (directory.empty() || !MakeDirectories(directory)) return nullptr;
   Settings* settings = new (std::nothrow) Settings{directory + "/OVRIN.conf", {}, false};
@@ -90,8 +91,8 @@ Handle OpenSettings(bool* created) {
   return settings;
 }
 
-bool ReadRememberedPort(Handle handle, std::string* name) {
-  const Settings& settings = *static_cast<Settings*>(handle);
+bool ReadRememberedPort(Settings* handle, std::string* name) {
+  const Settings& settings = *handle;
   const std::size_t start = FindValue(settings.content);
   if (!settings.readable || start == std::string::npos) return false;
   std::string value = settings.content.substr(start, settings.content.find('\n', start) - start);
@@ -102,8 +103,8 @@ bool ReadRememberedPort(Handle handle, std::string* name) {
   return true;
 }
 
-bool WriteRememberedPort(Handle handle, const std::string& name) {
-  const Settings& settings = *static_cast<Settings*>(handle);
+bool WriteRememberedPort(Settings* handle, const std::string& name) {
+  const Settings& settings = *handle;
   if (!settings.readable) return false;  // never overwrite what could not be read
   std::string current;
   if (ReadRememberedPort(handle, &current) && current == name) return true;  // no rewrite, no fsync
@@ -130,7 +131,7 @@ bool WriteRememberedPort(Handle handle, const std::string& name) {
   return false;
 }
 
-void CloseSettings(Handle handle) { delete static_cast<Settings*>(handle); }
+void CloseSettings(Settings* settings) { delete settings; }
 
 }  // namespace platform
 }  // namespace ovrin

@@ -1,9 +1,7 @@
 // Events, the process lock and threads on POSIX.
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,19 +11,13 @@
 
 namespace ovrin {
 namespace platform {
-namespace {
 
-// A manual-reset event: its state, and an eventfd that is readable while it
-// is signalled (for waiting with poll). Changing the state to what it is
-// already costs no system call: the receive thread sets idle after every line.
+// A manual-reset event is its state alone: nothing on POSIX waits for one
+// (I/O completes without it, and the listening state is only looked at), so
+// it needs no descriptor and changing it no system call.
 struct Event {
   std::atomic<bool> signalled;
-  int fd;
 };
-
-Event* AsEvent(Handle event) { return static_cast<Event*>(event); }
-
-pthread_mutex_t gProcessLock = PTHREAD_MUTEX_INITIALIZER;
 
 struct Thread {
   pthread_t id;
@@ -35,6 +27,10 @@ struct Thread {
   pthread_cond_t gateOpened = PTHREAD_COND_INITIALIZER;
   bool resumed = false;
 };
+
+namespace {
+
+pthread_mutex_t gProcessLock = PTHREAD_MUTEX_INITIALIZER;
 
 void* RunWhenResumed(void* raw) {
   Thread* thread = static_cast<Thread*>(raw);
@@ -92,42 +88,21 @@ bool Monitor::Wait(int timeoutMs) {
 std::int64_t UtcNowNs() { return NowNs(CLOCK_REALTIME); }
 std::int64_t MonotonicNowNs() { return NowNs(CLOCK_MONOTONIC); }
 
-Handle CreateManualEvent(bool signalled) {
-  const int fd = eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) return nullptr;
+Event* CreateManualEvent(bool signalled) {
   Event* event = new (std::nothrow) Event;
-  if (event == nullptr) {
-    close(fd);
-    return nullptr;
-  }
-  event->signalled = signalled;
-  event->fd = fd;
+  if (event != nullptr) event->signalled = signalled;
   return event;
 }
 
-void SetEvent(Handle handle) {
-  Event* event = AsEvent(handle);
-  const std::uint64_t one = 1;
-  if (!event->signalled.exchange(true)) (void)!write(event->fd, &one, sizeof one);
-}
-
-void ResetEvent(Handle handle) {
-  Event* event = AsEvent(handle);
-  std::uint64_t count = 0;
-  if (event->signalled.exchange(false)) (void)!read(event->fd, &count, sizeof count);
-}
-
-bool IsEventSet(Handle event) { return AsEvent(event)->signalled.load(); }
-
-void CloseEvent(Handle handle) {
-  close(AsEvent(handle)->fd);
-  delete AsEvent(handle);
-}
+void SignalEvent(Event* event) { event->signalled = true; }
+void UnsignalEvent(Event* event) { event->signalled = false; }
+bool IsSignalled(Event* event) { return event->signalled.load(); }
+void CloseEvent(Event* event) { delete event; }
 
 ScopedProcessLock::ScopedProcessLock() { pthread_mutex_lock(&gProcessLock); }
 ScopedProcessLock::~ScopedProcessLock() { pthread_mutex_unlock(&gProcessLock); }
 
-Handle StartThreadSuspended(ThreadProc proc, void* argument) {
+Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
   Thread* thread = new (std::nothrow) Thread{};
   if (thread == nullptr) return nullptr;
   thread->proc = proc;
@@ -147,17 +122,15 @@ Handle StartThreadSuspended(ThreadProc proc, void* argument) {
   return thread;
 }
 
-void ResumeThread(Handle handle) {
-  Thread* thread = static_cast<Thread*>(handle);
+void ResumeThread(Thread* thread) {
   pthread_mutex_lock(&thread->gateLock);
   thread->resumed = true;
   pthread_cond_signal(&thread->gateOpened);
   pthread_mutex_unlock(&thread->gateLock);
 }
 
-void JoinThread(Handle handle) {
-  ResumeThread(handle);  // a thread never let run could not end
-  Thread* thread = static_cast<Thread*>(handle);
+void JoinThread(Thread* thread) {
+  ResumeThread(thread);  // a thread never let run could not end
   pthread_join(thread->id, nullptr);
   delete thread;
 }

@@ -9,6 +9,10 @@ namespace ovrin {
 namespace platform {
 namespace {
 
+// A port is a HANDLE in disguise, and so is an event.
+HANDLE Win(Port* port) { return port; }
+HANDLE Win(Event* event) { return event; }
+
 constexpr DWORD kQueueSize = 128;
 constexpr DWORD kWriteMsPerByte = 50;
 constexpr DWORD kWriteMsConstant = 1000;
@@ -16,31 +20,32 @@ constexpr DWORD kInputMask = EV_RXCHAR;
 // Queued bytes are there already: a read of them that takes longer is stuck.
 constexpr DWORD kReadCompletionMs = 1000;
 
-OVERLAPPED Overlapped(Handle event) {
+OVERLAPPED Overlapped(Event* event) {
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event;
+  overlapped.hEvent = Win(event);
   return overlapped;
 }
 
 // Cancels a pending transfer and waits until the system is done with it.
-bool CancelAndFinish(Handle port, OVERLAPPED* overlapped, DWORD* transferred) {
+bool CancelAndFinish(HANDLE port, OVERLAPPED* overlapped, DWORD* transferred) {
   CancelIoEx(port, overlapped);
   return GetOverlappedResult(port, overlapped, transferred, TRUE) != FALSE;
 }
 
-bool Woken(Handle port) {
+bool Woken(HANDLE port) {
   DWORD mask = kInputMask;
   return GetCommMask(port, &mask) && mask == 0;
 }
 
 }  // namespace
 
-Handle OpenPort(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                     nullptr);
+Port* OpenPort(const std::string& name) {
+  return static_cast<Port*>(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OVERLAPPED, nullptr));
 }
 
-bool ConfigurePort(Handle port) {
+bool ConfigureForMeter(Port* meter) {
+  const HANDLE port = Win(meter);
   SetupComm(port, kQueueSize, kQueueSize);
   SetCommMask(port, kInputMask);
   COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, kWriteMsPerByte, kWriteMsConstant};
@@ -58,26 +63,27 @@ bool ConfigurePort(Handle port) {
   return true;
 }
 
-void PurgePort(Handle port) { PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
+void DiscardQueues(Port* port) { PurgeComm(Win(port), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
 
-std::uint32_t ClearErrorsAndCountQueued(Handle port) {
+std::uint32_t CountQueuedInput(Port* port) {
   DWORD errors = 0;
   COMSTAT status{};
-  return ClearCommError(port, &errors, &status) ? status.cbInQue : 0;
+  return ClearCommError(Win(port), &errors, &status) ? status.cbInQue : 0;
 }
 
-long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity) {
+long ReadQueued(Port* meter, Event* event, char* buffer, std::size_t capacity) {
   // Asks only for what is queued: some serial drivers (Wine's among them)
   // keep an overlapped read of an empty queue pending despite the read
   // time-outs, and a read must never wait.
-  const std::uint32_t queued = ClearErrorsAndCountQueued(port);
+  const std::uint32_t queued = CountQueuedInput(meter);
+  const HANDLE port = Win(meter);
   if (queued == 0) return 0;
   const DWORD wanted = static_cast<DWORD>(queued < capacity ? queued : capacity);
   OVERLAPPED overlapped = Overlapped(event);
   DWORD received = 0;
   if (!ReadFile(port, buffer, wanted, &received, &overlapped)) {
     if (GetLastError() != ERROR_IO_PENDING) return 0;
-    const bool done = WaitForSingleObject(event, kReadCompletionMs) == WAIT_OBJECT_0;
+    const bool done = WaitForSingleObject(Win(event), kReadCompletionMs) == WAIT_OBJECT_0;
     if (!(done ? GetOverlappedResult(port, &overlapped, &received, FALSE) != FALSE
                : CancelAndFinish(port, &overlapped, &received))) {
       return 0;
@@ -86,11 +92,12 @@ long ReadQueued(Handle port, Handle event, char* buffer, std::size_t capacity) {
   return static_cast<long>(received);
 }
 
-WaitResult WaitForInput(Handle port, Handle event, int timeoutMs) {
+WaitResult WaitForInput(Port* meter, Event* event, int timeoutMs) {
+  const HANDLE port = Win(meter);
   OVERLAPPED overlapped = Overlapped(event);
   DWORD mask = 0;
   DWORD ignored = 0;
-  ::ResetEvent(event);
+  ::ResetEvent(Win(event));
   // A port woken by WakeWaiters has mask 0: a wait on it must not begin.
   if (Woken(port)) return WaitResult::kReady;
   if (WaitCommEvent(port, &mask, &overlapped)) return WaitResult::kReady;
@@ -103,9 +110,13 @@ WaitResult WaitForInput(Handle port, Handle event, int timeoutMs) {
     return WaitResult::kReady;
   }
   const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-  if (WaitForSingleObject(event, limit) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(Win(event), limit) != WAIT_OBJECT_0) {
     // Setting the mask again completes the pending wait at once (cancelling
-    // it is not honoured by every serial driver).
+    // it is not honoured by every serial driver). Were WakeWaiters called at
+    // this very moment, this would undo it; it cannot be: only the search
+    // waits with a time-out, on a candidate no other thread knows, while
+    // WakeWaiters is called by Close on a connection's port, whose receive
+    // thread waits without one.
     SetCommMask(port, kInputMask);
     GetOverlappedResult(port, &overlapped, &ignored, TRUE);
     return WaitResult::kTimedOut;
@@ -115,10 +126,11 @@ WaitResult WaitForInput(Handle port, Handle event, int timeoutMs) {
   return GetLastError() == ERROR_OPERATION_ABORTED ? WaitResult::kReady : WaitResult::kFailed;
 }
 
-void WakeWaiters(Handle port) { SetCommMask(port, 0); }
+void WakeWaiters(Port* port) { SetCommMask(Win(port), 0); }
 
-WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t size, int timeoutMs,
+WriteResult WritePort(Port* meter, Event* event, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written) {
+  const HANDLE port = Win(meter);
   OVERLAPPED overlapped = Overlapped(event);
   DWORD done = 0;
   if (WriteFile(port, data, size, &done, &overlapped)) {
@@ -127,7 +139,7 @@ WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t
   }
   if (GetLastError() != ERROR_IO_PENDING) return WriteResult::kFailed;
   // Without a limit of its own the write ends by the port's write time-out.
-  if (timeoutMs >= 0 && WaitForSingleObject(event, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+  if (timeoutMs >= 0 && WaitForSingleObject(Win(event), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
     CancelAndFinish(port, &overlapped, &done);
     return WriteResult::kTimedOut;
   }
@@ -138,7 +150,7 @@ WriteResult WritePort(Handle port, Handle event, const void* data, std::uint32_t
 
 // Output still on its way is not purged: a command written just before
 // Close still leaves. The driver sends it within the port's write time-out.
-void ClosePort(Handle port) { CloseHandle(port); }
+void ClosePort(Port* port) { CloseHandle(Win(port)); }
 
 }  // namespace platform
 }  // namespace ovrin

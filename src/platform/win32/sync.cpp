@@ -7,15 +7,19 @@
 
 namespace ovrin {
 namespace platform {
-namespace {
-
-SRWLOCK gProcessLock = SRWLOCK_INIT;
 
 struct Thread {
   HANDLE handle;
   ThreadProc proc;
   void* argument;
 };
+
+namespace {
+
+SRWLOCK gProcessLock = SRWLOCK_INIT;
+
+// An event is a HANDLE in disguise.
+HANDLE Win(Event* event) { return event; }
 
 DWORD WINAPI RunThread(void* raw) {
   Thread* thread = static_cast<Thread*>(raw);
@@ -72,16 +76,18 @@ std::int64_t MonotonicNowNs() {
   return count.QuadPart / frequency * 1000000000 + count.QuadPart % frequency * 1000000000 / frequency;
 }
 
-Handle CreateManualEvent(bool signalled) { return CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr); }
-void SetEvent(Handle event) { ::SetEvent(event); }
-void ResetEvent(Handle event) { ::ResetEvent(event); }
-bool IsEventSet(Handle event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-void CloseEvent(Handle event) { CloseHandle(event); }
+Event* CreateManualEvent(bool signalled) {
+  return static_cast<Event*>(CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr));
+}
+void SignalEvent(Event* event) { ::SetEvent(Win(event)); }
+void UnsignalEvent(Event* event) { ::ResetEvent(Win(event)); }
+bool IsSignalled(Event* event) { return WaitForSingleObject(Win(event), 0) == WAIT_OBJECT_0; }
+void CloseEvent(Event* event) { CloseHandle(Win(event)); }
 
 ScopedProcessLock::ScopedProcessLock() { AcquireSRWLockExclusive(&gProcessLock); }
 ScopedProcessLock::~ScopedProcessLock() { ReleaseSRWLockExclusive(&gProcessLock); }
 
-Handle StartThreadSuspended(ThreadProc proc, void* argument) {
+Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
   Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument};
   if (thread == nullptr) return nullptr;
   thread->handle = CreateThread(nullptr, 0, RunThread, thread, CREATE_SUSPENDED, nullptr);
@@ -92,10 +98,9 @@ Handle StartThreadSuspended(ThreadProc proc, void* argument) {
   return thread;
 }
 
-void ResumeThread(Handle handle) { ::ResumeThread(static_cast<Thread*>(handle)->handle); }
+void ResumeThread(Thread* thread) { ::ResumeThread(thread->handle); }
 
-void JoinThread(Handle handle) {
-  Thread* thread = static_cast<Thread*>(handle);
+void JoinThread(Thread* thread) {
   ::ResumeThread(thread->handle);  // a thread never let run could not end
   WaitForSingleObject(thread->handle, INFINITE);
   CloseHandle(thread->handle);
