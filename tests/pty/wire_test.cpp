@@ -1,15 +1,12 @@
 // The exact bytes the library puts on a real pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <chrono>
 
 #include "connection/comm_access.h"
 #include "platform/platform.h"
 #include "pty_meter.h"
+#include "terminal.h"
 
 namespace {
 
@@ -22,9 +19,9 @@ std::string Framed(const std::string& text) { return text + std::string("\r\n\0"
 
 TEST(Wire, SendMsgFramesEveryTextWithCrLfNul) {
   PtyMeter meter([](const std::string&) { return std::string(); });
-  platform::Handle port = platform::OpenPort(meter.Path());
+  platform::Port* port = platform::OpenPort(meter.Path());
   ASSERT_NE(port, platform::NoPort());
-  ASSERT_TRUE(platform::ConfigurePort(port));
+  ASSERT_TRUE(platform::ConfigureForMeter(port));
   OvrinComm comm;
   const std::string texts[] = {"N02N", "sm 1", "", std::string(125, 'x'), std::string("a\0b", 3)};
   std::string expected;
@@ -53,13 +50,10 @@ TEST(Wire, OpenProbesStartsAndMeasures) {
 
 TEST(Wire, WriteThatCannotCompleteGivesUpAfterItsTimeOut) {
   // A terminal whose far side nobody reads: its buffers fill, writes stall.
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  platform::Handle port = platform::OpenPort(ptsname(master));
+  ovrin_sim::MeterTerminal deaf;
+  platform::Port* port = platform::OpenPort(deaf.Path());
   ASSERT_NE(port, platform::NoPort());
-  ASSERT_TRUE(platform::ConfigurePort(port));
+  ASSERT_TRUE(platform::ConfigureForMeter(port));
   OvrinComm comm;
   int result = 1;
   int sent = 0;
@@ -71,7 +65,6 @@ TEST(Wire, WriteThatCannotCompleteGivesUpAfterItsTimeOut) {
   EXPECT_EQ(result, 0) << "after " << sent << " writes";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
   platform::ClosePort(port);  // does not wait for the stalled output
-  close(master);
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 #include "pty_meter.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,21 +23,14 @@ extern char** environ;
 namespace testing_support {
 
 std::string PtyMeter::MeterAnswers(const std::string& command) {
-  if (command == "N02N") return "12....+00000042\r\n";
-  if (command == "sm 1") return "?\r\n";
-  if (command == "g") return "31..00+00012345\r\n";
-  return "";
+  // A meter with the default settings never changes: one serves every test.
+  static ovrin_sim::Meter* const meter = new ovrin_sim::Meter(ovrin_sim::MeterOptions{});
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
+  return meter->Answer(command);
 }
 
 PtyMeter::PtyMeter(Answers answers) : answers_(std::move(answers)) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("posix_openpt");
-  path_ = ptsname(master_);
-  keepOpen_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios raw{};
-  tcgetattr(keepOpen_, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(keepOpen_, TCSANOW, &raw);
   stopFd_ = eventfd(0, EFD_CLOEXEC);
   reader_ = std::thread([this] { Run(); });
 }
@@ -53,7 +44,7 @@ void PtyMeter::Run() {
   ovrin_sim::CommandReader commands;
   char buffer[1024];
   for (;;) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[2] = {{terminal_.Fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents != 0) return;
     {
@@ -61,7 +52,7 @@ void PtyMeter::Run() {
       changed_.wait(hold, [this] { return !paused_ || stopping_; });
       if (stopping_) return;
     }
-    const ssize_t n = read(master_, buffer, sizeof buffer);
+    const ssize_t n = read(terminal_.Fd(), buffer, sizeof buffer);
     if (n <= 0) return;
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -76,7 +67,7 @@ void PtyMeter::Run() {
 }
 
 void PtyMeter::Send(const std::string& bytes) {
-  if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+  if (write(terminal_.Fd(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
     std::fprintf(stderr, "PtyMeter: short write\n");
   }
 }
@@ -119,9 +110,7 @@ void PtyMeter::Hangup() {
     (void)!write(stopFd_, &one, sizeof one);
     reader_.join();
   }
-  if (keepOpen_ >= 0) close(keepOpen_);
-  if (master_ >= 0) close(master_);
-  keepOpen_ = master_ = -1;
+  terminal_.Close();
 }
 
 SimProcess::SimProcess(const std::string& arguments) {

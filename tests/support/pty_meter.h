@@ -9,12 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "terminal.h"
+
 namespace testing_support {
 
 class PtyMeter {
  public:
   // Returns the bytes to send for one command line ("" for none).
   using Answers = std::function<std::string(const std::string& command)>;
+  // The simulated meter's own answers, as ovrin-sim gives them by default.
   static std::string MeterAnswers(const std::string& command);
 
   explicit PtyMeter(Answers answers = MeterAnswers);
@@ -22,8 +25,9 @@ class PtyMeter {
   PtyMeter(const PtyMeter&) = delete;
   PtyMeter& operator=(const PtyMeter&) = delete;
 
-  const std::string& Path() const { return path_; }
-  int MasterFd() const { return master_; }
+  const std::string& Path() const { return terminal_.Path(); }
+  // The meter's end of the terminal (it shares the line settings with the host's).
+  int MasterFd() const { return terminal_.Fd(); }
   // Bytes to the host, as one write.
   void Send(const std::string& bytes);
   // Every byte received so far.
@@ -43,9 +47,7 @@ class PtyMeter {
   void Run();
 
   Answers answers_;
-  std::string path_;
-  int master_ = -1;
-  int keepOpen_ = -1;
+  ovrin_sim::MeterTerminal terminal_;
   int stopFd_ = -1;
   std::thread reader_;
   std::mutex lock_;

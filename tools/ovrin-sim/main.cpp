@@ -1,27 +1,29 @@
 // ovrin-sim: a simulated distance meter on a pseudo-terminal.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "meter.h"
+#include "pacing.h"
+#include "terminal.h"
 
 namespace {
 
-volatile sig_atomic_t gStop = 0;
+std::atomic<bool> gStop{false};  // lock-free: set from signal handlers
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from signal handlers");
 
-void OnStopSignal(int) { gStop = 1; }
+void OnStopSignal(int) { gStop = true; }
 
 constexpr char kUsage[] =
     "Usage: ovrin-sim [OPTIONS]\n"
@@ -59,86 +61,6 @@ constexpr char kUsage[] =
     "  --verbose            log every byte received on stderr\n"
     "  --help               show this text\n";
 
-struct Delivery {
-  int delayMs = 0;
-  int probeDelayMs = -1;
-  long baud = 9600;
-  std::size_t fragment = 0;
-  int gapMs = 0;
-};
-
-timespec Now() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now;
-}
-
-timespec After(timespec start, long nanoseconds) {
-  start.tv_nsec += nanoseconds % 1000000000L;
-  start.tv_sec += static_cast<time_t>(nanoseconds / 1000000000L);
-  if (start.tv_nsec >= 1000000000L) {
-    start.tv_nsec -= 1000000000L;
-    ++start.tv_sec;
-  }
-  return start;
-}
-
-// Sleeps until `when`; false when a stop signal came first.
-bool SleepUntil(timespec when) {
-  while (!gStop) {
-    const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr);
-    if (result == 0) return true;
-    if (result != EINTR) return false;
-  }
-  return false;
-}
-
-bool WriteAll(int fd, const char* bytes, std::size_t count) {
-  while (count > 0 && !gStop) {
-    const ssize_t n = write(fd, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return count == 0;
-}
-
-// Writes an answer in pieces, each byte no sooner than the line's pace allows.
-void Deliver(int fd, const std::string& answer, int delayMs, const Delivery& how) {
-  timespec next = After(Now(), delayMs * 1000000L);
-  if (!SleepUntil(next)) return;
-  const long byteNs = how.baud > 0 ? 10L * 1000000000L / how.baud : 0;
-  const std::size_t piece = how.fragment > 0 ? how.fragment : answer.size();
-  for (std::size_t at = 0; at < answer.size(); at += piece) {
-    if (at > 0 && how.gapMs > 0 && !SleepUntil(next = After(Now(), how.gapMs * 1000000L))) return;
-    const std::size_t size = std::min(piece, answer.size() - at);
-    if (byteNs == 0) {
-      if (!WriteAll(fd, answer.data() + at, size)) return;
-      continue;
-    }
-    for (std::size_t i = 0; i < size; ++i) {
-      if (!WriteAll(fd, answer.data() + at + i, 1)) return;
-      next = After(next, byteNs);
-      if (!SleepUntil(next)) return;
-    }
-  }
-}
-
-int OpenTerminal(std::string* path, int* keepOpen) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-  *path = ptsname(master);
-  // The simulator holds the terminal open itself: a host closing its side
-  // then never hangs the terminal up. Raw from the start, so nothing echoes.
-  *keepOpen = open(path->c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios raw{};
-  if (*keepOpen < 0 || tcgetattr(*keepOpen, &raw) != 0) return -1;
-  cfmakeraw(&raw);
-  tcsetattr(*keepOpen, TCSANOW, &raw);
-  return master;
-}
-
 bool ParseNumber(const char* text, long* out) {
   char* end = nullptr;
   errno = 0;
@@ -148,7 +70,9 @@ bool ParseNumber(const char* text, long* out) {
 
 struct Settings {
   ovrin_sim::MeterOptions meter;
-  Delivery how;
+  ovrin_sim::Pacing how;
+  int delayMs = 0;
+  int probeDelayMs = -1;  // -1: as delayMs
   std::string link;
   bool verbose = false;
   long vanishAt = 0;  // answers until the meter goes away; 0: never
@@ -158,7 +82,7 @@ struct Settings {
 // Parses the command line; returns -1 to go on, else the exit code.
 int ParseArguments(int argc, char** argv, Settings* settings) {
   ovrin_sim::MeterOptions& meter = settings->meter;
-  Delivery& how = settings->how;
+  ovrin_sim::Pacing& how = settings->how;
   struct NumberOption {
     const char* name;
     long minimum;
@@ -168,8 +92,8 @@ int ParseArguments(int argc, char** argv, Settings* settings) {
       {"--value", LONG_MIN, [&](long n) { meter.value = n; }},
       {"--step", LONG_MIN, [&](long n) { meter.step = n; }},
       {"--error", 0, [&](long n) { meter.errorCode = static_cast<int>(n); }},
-      {"--delay", 0, [&](long n) { how.delayMs = static_cast<int>(n); }},
-      {"--probe-delay", 0, [&](long n) { how.probeDelayMs = static_cast<int>(n); }},
+      {"--delay", 0, [&](long n) { settings->delayMs = static_cast<int>(n); }},
+      {"--probe-delay", 0, [&](long n) { settings->probeDelayMs = static_cast<int>(n); }},
       {"--baud", 0, [&](long n) { how.baud = n; }},
       {"--fragment", 0, [&](long n) { how.fragment = static_cast<std::size_t>(n); }},
       {"--gap", 0, [&](long n) { how.gapMs = static_cast<int>(n); }},
@@ -228,7 +152,6 @@ int main(int argc, char** argv) {
   Settings settings;
   const int exitCode = ParseArguments(argc, argv, &settings);
   if (exitCode >= 0) return exitCode;
-  const Delivery& how = settings.how;
   const std::string& link = settings.link;
 
   struct sigaction stop {};
@@ -237,31 +160,32 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::string path;
-  int keepOpen = -1;
-  const int master = OpenTerminal(&path, &keepOpen);
-  if (master < 0) {
-    std::perror("ovrin-sim: pseudo-terminal");
+  std::unique_ptr<ovrin_sim::MeterTerminal> terminal;
+  try {
+    terminal = std::make_unique<ovrin_sim::MeterTerminal>();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ovrin-sim: %s\n", error.what());
     return 1;
   }
   if (!link.empty()) {
     unlink(link.c_str());
-    if (symlink(path.c_str(), link.c_str()) != 0) {
+    if (symlink(terminal->Path().c_str(), link.c_str()) != 0) {
       std::perror("ovrin-sim: --link");
       return 1;
     }
   }
-  std::printf("%s\n", path.c_str());
+  std::printf("%s\n", terminal->Path().c_str());
   std::fflush(stdout);
 
+  const int meter = terminal->Fd();
   ovrin_sim::Meter answers(settings.meter);
   long vanishAt = settings.vanishAt;
   ovrin_sim::CommandReader reader;
   char buffer[512];
   while (!gStop) {
-    pollfd input{master, POLLIN, 0};
+    pollfd input{meter, POLLIN, 0};
     if (poll(&input, 1, -1) < 0) continue;  // EINTR: look at gStop
-    const ssize_t n = read(master, buffer, sizeof buffer);
+    const ssize_t n = read(meter, buffer, sizeof buffer);
     if (n <= 0) continue;
     if (settings.verbose) {
       const std::string bytes(buffer, static_cast<std::size_t>(n));
@@ -272,13 +196,14 @@ int main(int argc, char** argv) {
       const bool vanish = !answer.empty() && --vanishAt == 0;
       if (vanish) answer.resize(answer.size() / 2);
       const bool probe = command == "N02N";
-      Deliver(master, answer, probe && how.probeDelayMs >= 0 ? how.probeDelayMs : how.delayMs, how);
-      if (vanish) gStop = 1;
-      if (command == "sm 1" && settings.deafMs > 0) SleepUntil(After(Now(), settings.deafMs * 1000000L));
+      ovrin_sim::Deliver(meter, answer, probe && settings.probeDelayMs >= 0 ? settings.probeDelayMs : settings.delayMs,
+                         settings.how, gStop);
+      if (vanish) gStop = true;
+      if (command == "sm 1" && settings.deafMs > 0) {
+        ovrin_sim::SleepUntil(ovrin_sim::MonotonicNs() + settings.deafMs * 1000000L, gStop);
+      }
     }
   }
   if (!link.empty()) unlink(link.c_str());
-  close(keepOpen);
-  close(master);
   return 0;
 }
