@@ -13,6 +13,11 @@ cmake -S "$root" -B "$root/build-win32" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DOVRIN_NATIVE_BUILD_DIR="$root/build"
 cmake --build "$root/build-win32"
 
+# The fuzzers, a build of their own with clang.
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DOVRIN_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  >/dev/null
+cmake --build "$root/build-fuzz"
+
 # The unit and pseudo-terminal tests again under ASan+UBSan and under TSan.
 for sanitizer in address,undefined thread; do
   dir="$root/build-${sanitizer%%,*}"
@@ -34,6 +39,6 @@ step "windows i686 under 32-bit Wine" ctest --test-dir "$root/build-win32" --out
 step "asan+ubsan" ctest --test-dir "$root/build-address" -L "unit|pty" --output-on-failure -j 2
 step "leaks (lsan), 30 cycles" env OVRIN_LOAD_CYCLES=30 "$root/build-address/load_tests"
 step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-failure -j 2
-step "fuzzers" "$root/tests/fuzz/run_fuzzers.sh" "$root/build-fuzz" 10
+step "fuzzers" ctest --test-dir "$root/build-fuzz" --output-on-failure
 echo "groups: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -32,7 +32,7 @@ PAIRS = [("ovrin handler", "libserialport"), ("ovrin queue", "pyserial")]
 def peers():
     ours = os.path.join(BUILD, "ovrin_host")
     found = [("ovrin handler", [ours, "handler"], {}), ("ovrin queue", [ours, "queue"], {})]
-    found.append(("pyserial", ["/usr/bin/python3", os.path.join(HERE, "pyserial_host.py"), "{port}"], {}))
+    found.append(("pyserial", [sys.executable, os.path.join(HERE, "pyserial_host.py"), "{port}"], {}))
     lsp = os.path.join(BUILD, "libserialport_host")
     if os.path.exists(lsp):
         shims = [os.path.join(BUILD, "libpty_shim.so"), os.path.join(BUILD, "shim", "$LIB", "libtiocm_shim.so")]
