@@ -131,6 +131,41 @@ OVRIN_C_API int ovrin_set_reading_capacity(OvrinConnection* connection, size_t c
 typedef void (*OvrinReadingCallback)(const OvrinReading* reading, void* context);
 OVRIN_C_API void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context);
 
+/* Why the meter was not found, and what went over the line (as in
+ * ovrin_diagnostics.h). Kinds of event: */
+#define OVRIN_TRACE_CANDIDATE 0 /* the search got this far with port: see outcome */
+#define OVRIN_TRACE_CONNECTED 1 /* ovrin_open succeeded on port */
+#define OVRIN_TRACE_LINK_LOST 2 /* the meter is gone */
+#define OVRIN_TRACE_CLOSED 3    /* ovrin_close released port */
+#define OVRIN_TRACE_SENT 4      /* bytes were written to port */
+#define OVRIN_TRACE_RECEIVED 5  /* bytes were read from port */
+/* Outcomes of a candidate port: opened, busy, no permission, no such device,
+ * not a serial device, no answer, wrong answer, accepted, cannot be opened. */
+#define OVRIN_PORT_OPENED 0
+#define OVRIN_PORT_BUSY 1
+#define OVRIN_PORT_NO_PERMISSION 2
+#define OVRIN_PORT_NO_SUCH_DEVICE 3
+#define OVRIN_PORT_NOT_SERIAL 4
+#define OVRIN_PORT_NO_ANSWER 5
+#define OVRIN_PORT_WRONG_ANSWER 6
+#define OVRIN_PORT_ACCEPTED 7
+#define OVRIN_PORT_CANNOT_OPEN 8
+typedef struct OvrinTrace {
+  int kind;
+  int outcome;            /* OVRIN_TRACE_CANDIDATE */
+  const char* port;       /* the port's name */
+  const char* bytes;      /* OVRIN_TRACE_SENT, _RECEIVED: not NUL-terminated */
+  size_t size;            /* of bytes */
+  OvrinInt64 monotonicNs; /* when */
+  int systemError;        /* OVRIN_TRACE_CANDIDATE: errno or GetLastError where it tells more, else 0 */
+} OvrinTrace;
+/* Called for every event, on the thread where it happens; process-wide; the
+ * pointers live only during the call. NULL removes it. */
+typedef void (*OvrinTraceCallback)(const OvrinTrace* trace, void* context);
+OVRIN_C_API void ovrin_set_trace_callback(OvrinTraceCallback callback, void* context);
+/* "no answer", "busy", ... for an outcome. */
+OVRIN_C_API const char* ovrin_outcome_text(int outcome);
+
 /* The English text of a device error code, as DescError gives it: all
  * bufferLength bytes written, NUL-terminated; 63 bytes hold every text. */
 OVRIN_C_API void ovrin_error_text(int code, char* buffer, int bufferLength);

@@ -2,10 +2,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include "commands.h"
 #include "handles.h"
 #include "host_messages.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
+#include "readings.h"
+#include "trace.h"
 
 namespace platform = ovrin::platform;
 
@@ -17,6 +20,10 @@ constexpr int kSendMsgWaitMs = 100;
 constexpr char kMeasureCommand[] = {'g', '\r', '\n'};
 
 }  // namespace
+
+std::string ovrin::CommandFrame(const std::string& text) {
+  return text + std::string(std::begin(kFrameEnd), std::end(kFrameEnd));
+}
 
 int OvrinComm::SendMsg(OvrinHandle port, std::string text) {
   // Longer texts would not fit the staging buffer with their frame end.
@@ -65,5 +72,11 @@ int OvrinComm::DistanceMeasure() {
       platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
   platform::CloseEvent(event);
   // 1 only when the command reached the port; a lost command is no success.
-  return result == platform::WriteResult::kDoneAtOnce || result == platform::WriteResult::kDoneAfterWait ? 1 : 0;
+  if (result != platform::WriteResult::kDoneAtOnce && result != platform::WriteResult::kDoneAfterWait) return 0;
+  if (ovrin::Tracing()) {
+    const std::shared_ptr<ovrin::ReadingChannel> run = ovrin::ChannelOf(*this, false);
+    ovrin::TraceBytes(ovrin::TraceKind::kSent, run != nullptr ? run->Port() : std::string(), kMeasureCommand,
+                      sizeof kMeasureCommand);
+  }
+  return 1;
 }

@@ -1,11 +1,13 @@
 // Open: the remembered port, discovery, the events and the receive thread.
 #include <cstring>
 
+#include "commands.h"
 #include "handles.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
 #include "readings.h"
 #include "receive_thread.h"
+#include "trace.h"
 
 namespace platform = ovrin::platform;
 
@@ -60,7 +62,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   // The readings of this run: a new, empty queue, sequence from 1.
   const std::shared_ptr<ovrin::ReadingChannel> readings =
       idleEvent != nullptr ? ovrin::ChannelOf(*this, true) : nullptr;
-  const bool queued = readings != nullptr && readings->Begin();
+  const bool queued = readings != nullptr && readings->Begin(port);
   receiveThread = queued ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this) : nullptr;
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
@@ -75,7 +77,12 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   // Set before the thread runs: it ends at once when it finds isOpen 0.
   isOpen.store(1);
   platform::ResumeThread(ovrin::AsThread(receiveThread));
-  SendMsg(portHandle, kStartupCommand);  // its answer arrives as a reply line
+  ovrin::TraceLink(ovrin::TraceKind::kConnected, port);
+  // Its answer arrives as a reply line.
+  if (SendMsg(portHandle, kStartupCommand) != 0) {
+    const std::string frame = ovrin::CommandFrame(kStartupCommand);
+    ovrin::TraceBytes(ovrin::TraceKind::kSent, port, frame.data(), frame.size());
+  }
   return 1;
 }
 

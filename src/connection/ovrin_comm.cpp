@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "readings.h"
 #include "receive_thread.h"
+#include "trace.h"
 
 namespace platform = ovrin::platform;
 
@@ -56,6 +57,10 @@ int OvrinComm::Close() {
   portHandle = platform::NoPort();
   listenEvent = nullptr;
   idleEvent = nullptr;
+  if (ovrin::Tracing()) {
+    const std::shared_ptr<ovrin::ReadingChannel> run = ovrin::ChannelOf(*this, false);
+    if (run != nullptr) ovrin::TraceLink(ovrin::TraceKind::kClosed, run->Port());
+  }
   return 1;
 }
 

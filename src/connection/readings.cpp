@@ -24,8 +24,9 @@ void InvokeHandler(const Reading& reading, void (*target)(), void* context) {
 
 }  // namespace
 
-bool ReadingChannel::Begin() {
+bool ReadingChannel::Begin(const std::string& port) {
   platform::MonitorLock hold(monitor_);
+  port_ = port;
   if (ring_ == nullptr || size_ != capacity_) {
     ring_.reset(new (std::nothrow) Reading[capacity_]);
     size_ = ring_ != nullptr ? capacity_ : 0;

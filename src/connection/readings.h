@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "ovrin_readings.h"
 #include "platform/platform.h"
@@ -30,9 +31,12 @@ class ReadingChannel {
   ReadingChannel& operator=(const ReadingChannel&) = delete;
 
   // ---- Open and Close ----
-  // Starts a new run: an empty queue of the set capacity, sequence and dropped
-  // count from 0. False when the queue's memory cannot be had.
-  bool Begin();
+  // Starts a new run on `port`: an empty queue of the set capacity, sequence
+  // and dropped count from 0. False when the queue's memory cannot be had.
+  bool Begin(const std::string& port);
+  // The port of the run. Set by Begin before the receive thread starts and
+  // not changed while it runs, so both threads read it without the lock.
+  const std::string& Port() const { return port_; }
   // No reading will come any more: waiters return.
   void End();
   bool SetCapacity(std::size_t capacity);
@@ -62,6 +66,7 @@ class ReadingChannel {
   std::uint64_t sequence_ = 0;
   std::uint64_t dropped_ = 0;
   bool running_ = false;
+  std::string port_;
   ReadingInvoker invoke_ = nullptr;
   void (*target_)() = nullptr;
   void* context_ = nullptr;

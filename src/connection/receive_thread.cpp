@@ -9,6 +9,7 @@
 #include "protocol/line_assembler.h"
 #include "protocol/reply_parser.h"
 #include "readings.h"
+#include "trace.h"
 
 namespace ovrin {
 namespace {
@@ -50,6 +51,7 @@ bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Ev
       if (received > 0) {
         // Every line this read completes was received now.
         const Receipt receipt{platform::UtcNowNs(), platform::MonotonicNowNs()};
+        TraceBytes(TraceKind::kReceived, readings.Port(), lines.Space(), static_cast<std::size_t>(received));
         lines.Commit(static_cast<std::size_t>(received),
                      [&](const char* line, std::size_t length) { DeliverLine(comm, readings, line, length, receipt); });
         emptyPasses = 0;
@@ -87,6 +89,7 @@ unsigned ReceiveThreadProc(void* connection) {
   // No reading comes after this: hosts waiting for one are told.
   readings->End();
   if (stopped) return kStopped;
+  TraceLink(TraceKind::kLinkLost, readings->Port());
   const WindowHandle window = OvrinCommAccess::NotifyWindow(comm);
   if (window != nullptr) platform::PostNotification(window, WM_LINK_LOST, 0, 0);
   return kFailed;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "connection/readings.h"
+#include "connection/trace.h"
 #include "ovrin_comm.h"
 #include "ovrin_readings.h"
 
@@ -20,6 +21,11 @@ static_assert(offsetof(OvrinReading, utcNs) == offsetof(ovrin::Reading, utcNs), 
 static_assert(offsetof(OvrinReading, monotonicNs) == offsetof(ovrin::Reading, monotonicNs), "readings differ");
 static_assert(offsetof(OvrinReading, lineLength) == offsetof(ovrin::Reading, lineLength), "readings differ");
 static_assert(offsetof(OvrinReading, line) == offsetof(ovrin::Reading, line), "readings differ");
+static_assert(sizeof(OvrinTrace) == sizeof(ovrin::Trace), "traces differ");
+static_assert(offsetof(OvrinTrace, port) == offsetof(ovrin::Trace, port), "traces differ");
+static_assert(offsetof(OvrinTrace, size) == offsetof(ovrin::Trace, size), "traces differ");
+static_assert(offsetof(OvrinTrace, monotonicNs) == offsetof(ovrin::Trace, monotonicNs), "traces differ");
+static_assert(offsetof(OvrinTrace, systemError) == offsetof(ovrin::Trace, systemError), "traces differ");
 
 struct OvrinConnection {
   OvrinComm comm;
@@ -38,6 +44,18 @@ void InvokeCallback(const ovrin::Reading& reading, void (*target)(), void* conte
   OvrinReading copy;
   CopyReading(reading, &copy);
   reinterpret_cast<OvrinReadingCallback>(target)(&copy, context);
+}
+
+// A C trace callback, called with its own event type.
+void InvokeTraceCallback(const ovrin::Trace& trace, void (*target)(), void* context) {
+  const OvrinTrace copy{static_cast<int>(trace.kind),
+                        static_cast<int>(trace.outcome),
+                        trace.port,
+                        trace.bytes,
+                        trace.size,
+                        trace.monotonicNs,
+                        trace.systemError};
+  reinterpret_cast<OvrinTraceCallback>(target)(&copy, context);
 }
 
 }  // namespace
@@ -101,6 +119,12 @@ int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
 void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
   ovrin::SetReadingInvoker(connection->comm, InvokeCallback, reinterpret_cast<void (*)()>(callback), context);
 }
+
+void ovrin_set_trace_callback(OvrinTraceCallback callback, void* context) {
+  ovrin::SetTraceInvoker(InvokeTraceCallback, reinterpret_cast<void (*)()>(callback), context);
+}
+
+const char* ovrin_outcome_text(int outcome) { return ovrin::OutcomeText(static_cast<ovrin::PortOutcome>(outcome)); }
 
 void ovrin_error_text(int code, char* buffer, int bufferLength) {
   tCode = code;

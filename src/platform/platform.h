@@ -30,8 +30,15 @@ inline Port* NoPort() { return reinterpret_cast<Port*>(static_cast<std::intptr_t
 
 // ---- Serial port -------------------------------------------------------------
 
-// Opens a port for exclusive use; NoPort() when it cannot be had.
-Port* OpenPort(const std::string& name);
+// Why a port could not be opened.
+enum class OpenError { kBusy, kNoPermission, kNoSuchDevice, kNotSerial, kOther };
+struct OpenFailure {
+  OpenError reason;
+  int systemError;  // errno, GetLastError()
+};
+// Opens a port for exclusive use; NoPort() when it cannot be had, and then
+// *failure (unless null) says why.
+Port* OpenPort(const std::string& name, OpenFailure* failure);
 // Sets the meter's line (9600 8N1, flow control as found), read calls that
 // never wait, write time-outs of 50 ms per byte + 1 s, and re-arms waits after
 // WakeWaiters. False only when the current settings cannot be read.
@@ -150,8 +157,9 @@ void PostNotification(WindowHandle window, unsigned message, std::uintptr_t wPar
 PortList* OpenPortList();
 enum class ListEntry { kName, kUnfit, kEnd };
 // Entry `index` of the list: its data in *data (kName), an entry that does not
-// fit the buffers (kUnfit), or the end of the list (kEnd).
-ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data);
+// fit the buffers (kUnfit), or the end of the list (kEnd). *label (unless
+// null) receives what the system calls the entry (kName and kUnfit).
+ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data, std::string* label);
 void ClosePortList(PortList* list);
 // Turns a listed entry into the name to open; false when it is no port name
 // this platform uses.

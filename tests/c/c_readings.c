@@ -10,6 +10,8 @@
 #include <ovrin.h>
 
 static OvrinConnection* gConnection;
+static int gAccepted;
+static int gConnected;
 static unsigned long gCalls;
 static int gClosedFromCallback = -1;
 
@@ -19,6 +21,13 @@ static void OnReading(const OvrinReading* reading, void* context) {
   if (reading->sequence != gCalls + 1) return;
   ++gCalls;
   if (gCalls == 1) gClosedFromCallback = ovrin_close(gConnection);
+}
+
+/* The search and the link, as the library tells them. */
+static void OnTrace(const OvrinTrace* trace, void* context) {
+  (void)context;
+  if (trace->kind == OVRIN_TRACE_CANDIDATE && trace->outcome == OVRIN_PORT_ACCEPTED) ++gAccepted;
+  if (trace->kind == OVRIN_TRACE_CONNECTED) ++gConnected;
 }
 
 int main(int argc, char** argv) {
@@ -32,6 +41,7 @@ int main(int argc, char** argv) {
   gConnection = ovrin_create();
   if (gConnection == NULL || !ovrin_set_reading_capacity(gConnection, (size_t)expected + 1)) return 1;
   ovrin_set_reading_callback(gConnection, OnReading, NULL);
+  ovrin_set_trace_callback(OnTrace, NULL);
   if (ovrin_open(gConnection, port, sizeof port, NULL) != 1) {
     printf("c_readings: no meter\n");
     ovrin_destroy(gConnection);
@@ -53,6 +63,10 @@ int main(int argc, char** argv) {
   if (ovrin_close(gConnection) != 1) ++failures;
   if (ovrin_wait_reading(gConnection, &reading, -1) != -1) ++failures;
   if (gCalls != (unsigned long)expected + 1 || gClosedFromCallback != 0) ++failures;
+  if (gAccepted != 1 || gConnected != 1 || strcmp(ovrin_outcome_text(OVRIN_PORT_NO_ANSWER), "no answer") != 0) {
+    ++failures;
+  }
+  ovrin_set_trace_callback(NULL, NULL);
   printf("c_readings: %ld distances, %lu readings in the callback, %d failed\n", value - 1, gCalls, failures);
   ovrin_destroy(gConnection);
   return failures == 0 ? 0 : 1;

@@ -106,12 +106,21 @@ namespace platform {
 
 using Hold = std::lock_guard<std::mutex>;
 
-Port* OpenPort(const std::string& name) {
+Port* OpenPort(const std::string& name, OpenFailure* failure) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
-  if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) return NoPort();
+  if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) {
+    if (failure != nullptr) {
+      const bool exists = script != world.ports.end();
+      *failure = {!exists                ? OpenError::kNoSuchDevice
+                  : script->second.opens ? OpenError::kBusy
+                                         : script->second.openError,
+                  0};
+    }
+    return NoPort();
+  }
   auto* port = new Port{name, {}, false, false};
   fake::OpenPorts()[name] = port;
   ++world.liveHandles;
@@ -324,11 +333,12 @@ PortList* OpenPortList() {
   return new PortList;
 }
 
-ListEntry ReadPortListEntry(PortList*, std::uint32_t index, std::string* data) {
+ListEntry ReadPortListEntry(PortList*, std::uint32_t index, std::string* data, std::string* label) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("list " + std::to_string(index));
   if (index >= world.listed.size()) return ListEntry::kEnd;
+  if (label != nullptr) *label = world.listed[index].label;
   if (world.listed[index].unfit) return ListEntry::kUnfit;
   *data = world.listed[index].data;
   return ListEntry::kName;

@@ -21,10 +21,11 @@ using ovrin::platform::WriteResult;
 
 struct PortScript {
   bool opens = true;
-  bool configures = true;     // GetCommState succeeds
-  std::string probeAnswer;    // queued when the probe is written
-  std::string startAnswer;    // queued when "sm 1" is written
-  std::string measureAnswer;  // queued when "g" is written
+  ovrin::platform::OpenError openError = ovrin::platform::OpenError::kBusy;  // when it does not open
+  bool configures = true;                                                    // GetCommState succeeds
+  std::string probeAnswer;                                                   // queued when the probe is written
+  std::string startAnswer;                                                   // queued when "sm 1" is written
+  std::string measureAnswer;                                                 // queued when "g" is written
   WriteResult writeResult = WriteResult::kDoneAtOnce;
   std::deque<WaitResult> waitResults;  // returned first by WaitForInput, in order
   bool readFails = false;
@@ -33,6 +34,7 @@ struct PortScript {
 struct Entry {
   std::string data;
   bool unfit = false;
+  std::string label = "Serial";  // what the system calls the entry
 };
 
 struct Write {

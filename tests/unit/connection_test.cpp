@@ -192,7 +192,7 @@ class SendMsgTest : public ConnectionTest {
   void SetUp() override {
     ConnectionTest::SetUp();
     fake::Locked()->ports["COM9"] = {};
-    port_ = ovrin::platform::OpenPort("COM9");
+    port_ = ovrin::platform::OpenPort("COM9", nullptr);
   }
   void TearDown() override {
     ovrin::platform::ClosePort(port_);

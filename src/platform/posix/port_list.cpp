@@ -20,6 +20,7 @@ using PortNames = std::vector<std::string>;
 
 struct PortList {
   PortNames names;
+  std::vector<const char*> labels;  // where each name came from
 };
 
 namespace {
@@ -72,7 +73,11 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
-PortNames SystemPorts() {
+constexpr char kFromSysfs[] = "/sys/class/tty";
+constexpr char kFromRfcomm[] = "/dev/rfcomm*";
+constexpr char kFromEnvironment[] = "OVRIN_SERIAL_PORTS";
+
+PortList* SystemPorts() {
   PortNames ports;
   for (const std::string& name : DirectoryEntries("/sys/class/tty")) {
     if (Exists("/sys/class/tty/" + name + "/device") && !HasNoUart(name)) ports.push_back("/dev/" + name);
@@ -83,7 +88,11 @@ PortNames SystemPorts() {
   }
   std::sort(ports.begin(), ports.end(), NaturalLess);
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-  return ports;
+  auto* list = new PortList{std::move(ports), {}};
+  for (const std::string& port : list->names) {
+    list->labels.push_back(port.compare(0, 11, "/dev/rfcomm") == 0 ? kFromRfcomm : kFromSysfs);
+  }
+  return list;
 }
 
 PortNames PortsFromEnvironment(const char* list) {
@@ -102,17 +111,21 @@ PortNames PortsFromEnvironment(const char* list) {
 }  // namespace
 
 PortList* OpenPortList() {
-  const char* fromEnvironment = std::getenv("OVRIN_SERIAL_PORTS");
+  const char* fromEnvironment = std::getenv(kFromEnvironment);
   try {
-    return new PortList{fromEnvironment != nullptr ? PortsFromEnvironment(fromEnvironment) : SystemPorts()};
+    if (fromEnvironment == nullptr) return SystemPorts();
+    auto* list = new PortList{PortsFromEnvironment(fromEnvironment), {}};
+    list->labels.assign(list->names.size(), kFromEnvironment);
+    return list;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data) {
+ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data, std::string* label) {
   if (index >= list->names.size()) return ListEntry::kEnd;
   *data = list->names[index];
+  if (label != nullptr) *label = list->labels[index];
   return ListEntry::kName;
 }
 

@@ -43,23 +43,40 @@ int QueuedInput(int fd) {
 
 }  // namespace
 
-Port* OpenPort(const std::string& name) {
+Port* OpenPort(const std::string& name, OpenFailure* failure) {
+  auto fail = [failure](int error) {
+    if (failure != nullptr) {
+      const bool busy = error == EBUSY || error == EWOULDBLOCK;
+      const bool denied = error == EACCES || error == EPERM;
+      const bool gone = error == ENOENT || error == ENODEV || error == ENXIO;
+      const bool notSerial = error == EISDIR || error == ENOTTY;
+      failure->reason = busy        ? OpenError::kBusy
+                        : denied    ? OpenError::kNoPermission
+                        : gone      ? OpenError::kNoSuchDevice
+                        : notSerial ? OpenError::kNotSerial
+                                    : OpenError::kOther;
+      failure->systemError = error;
+    }
+    return NoPort();
+  };
   const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return NoPort();
+  if (fd < 0) return fail(errno);
   // flock keeps out other processes and other descriptors of this one (even
   // root's); TIOCEXCL keeps out later plain opens of other programs.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
     close(fd);
-    return NoPort();
+    return fail(error);
   }
   ioctl(fd, TIOCEXCL);
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   Port* port = wakeFd >= 0 ? new (std::nothrow) Port{fd, wakeFd} : nullptr;
   if (port == nullptr) {
+    const int error = wakeFd < 0 ? errno : ENOMEM;
     if (wakeFd >= 0) close(wakeFd);
     ioctl(fd, TIOCNXCL);
     close(fd);
-    return NoPort();
+    return fail(error);
   }
   return port;
 }

@@ -26,15 +26,19 @@ PortList* OpenPortList() {
   return reinterpret_cast<PortList*>(key);
 }
 
-ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data) {
+ListEntry ReadPortListEntry(PortList* list, std::uint32_t index, std::string* data, std::string* label) {
   char name[kNameBufferSize];
   DWORD nameSize = kNameBufferSize;
   BYTE value[kDataBufferSize];
   DWORD valueSize = kDataBufferSize;
   DWORD type = 0;
   const LONG result = RegEnumValueA(Win(list), index, name, &nameSize, nullptr, &type, value, &valueSize);
-  if (result == ERROR_MORE_DATA) return ListEntry::kUnfit;
+  if (result == ERROR_MORE_DATA) {
+    if (label != nullptr) label->clear();  // the name may not have fitted either
+    return ListEntry::kUnfit;
+  }
   if (result != ERROR_SUCCESS) return ListEntry::kEnd;
+  if (label != nullptr) label->assign(name, nameSize);
   // The text of the value: up to its NUL, never beyond the bytes delivered.
   const char* text = reinterpret_cast<const char*>(value);
   data->assign(text, strnlen(text, valueSize));

@@ -39,9 +39,20 @@ bool Woken(HANDLE port) {
 
 }  // namespace
 
-Port* OpenPort(const std::string& name) {
-  return static_cast<Port*>(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OVERLAPPED, nullptr));
+Port* OpenPort(const std::string& name, OpenFailure* failure) {
+  const HANDLE port =
+      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE && failure != nullptr) {
+    const DWORD error = GetLastError();
+    // A COM port that someone holds answers "access denied": on Windows
+    // that means busy, not a lack of rights.
+    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_BUSY;
+    const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_UNIT ||
+                      error == ERROR_DEV_NOT_EXIST;
+    failure->reason = busy ? OpenError::kBusy : gone ? OpenError::kNoSuchDevice : OpenError::kOther;
+    failure->systemError = static_cast<int>(error);
+  }
+  return static_cast<Port*>(port);
 }
 
 bool ConfigureForMeter(Port* meter) {
