@@ -1,4 +1,6 @@
-"""The ovrin command and the POSIX example host against ovrin-sim processes.
+"""The ovrin command, the C hosts and the example host against ovrin-sim
+processes: the basics. Formats, files, reconnecting, captures and the search's
+reasons are in session_test.py.
 
 Usage: cli_test.py BUILD_DIR
 """
@@ -12,46 +14,11 @@ import tempfile
 import time
 import unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else "build"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from support import BUILD, OvrinCase, Sim  # noqa: E402  (takes BUILD_DIR from the command line)
 
 
-class Sim:
-    """An ovrin-sim process; its terminal's path is .path."""
-
-    def __init__(self, *args):
-        self.process = subprocess.Popen([os.path.join(BUILD, "ovrin-sim"), *args],
-                                        stdout=subprocess.PIPE, text=True)
-        self.path = self.process.stdout.readline().strip()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(timeout=5)
-
-
-class OvrinCommandTest(unittest.TestCase):
-    def setUp(self):
-        self.config = tempfile.TemporaryDirectory()
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.stop()
-        self.config.cleanup()
-
-    def sim(self, *args):
-        sim = Sim(*args)
-        self.sims.append(sim)
-        return sim
-
-    def environment(self, ports):
-        env = dict(os.environ, XDG_CONFIG_HOME=self.config.name, OVRIN_SERIAL_PORTS=":".join(ports))
-        return env
-
-    def ovrin(self, *args, ports=(), timeout=30):
-        return subprocess.run([os.path.join(BUILD, "ovrin"), *args], env=self.environment(ports),
-                              capture_output=True, text=True, timeout=timeout, stdin=subprocess.DEVNULL)
-
+class OvrinCommandTest(OvrinCase):
     def test_find_prints_the_port(self):
         silent = self.sim("--silent")
         meter = self.sim()

@@ -19,7 +19,7 @@ std::string Framed(const std::string& text) { return text + std::string("\r\n\0"
 
 TEST(Wire, SendMsgFramesEveryTextWithCrLfNul) {
   PtyMeter meter([](const std::string&) { return std::string(); });
-  platform::Port* port = platform::OpenPort(meter.Path());
+  platform::Port* port = platform::OpenPort(meter.Path(), nullptr);
   ASSERT_NE(port, platform::NoPort());
   ASSERT_TRUE(platform::ConfigureForMeter(port));
   OvrinComm comm;
@@ -51,7 +51,7 @@ TEST(Wire, OpenProbesStartsAndMeasures) {
 TEST(Wire, WriteThatCannotCompleteGivesUpAfterItsTimeOut) {
   // A terminal whose far side nobody reads: its buffers fill, writes stall.
   ovrin_sim::MeterTerminal deaf;
-  platform::Port* port = platform::OpenPort(deaf.Path());
+  platform::Port* port = platform::OpenPort(deaf.Path(), nullptr);
   ASSERT_NE(port, platform::NoPort());
   ASSERT_TRUE(platform::ConfigureForMeter(port));
   OvrinComm comm;

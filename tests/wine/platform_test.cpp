@@ -42,7 +42,7 @@ DWORD WINAPI WaitWithoutLimit(void* port) {
 }
 
 void WritesAndWaitsOnTheMetersPort(const std::string& name) {
-  platform::Port* port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name, nullptr);
   if (!CHECK(port != platform::NoPort())) return;
   CHECK(platform::ConfigureForMeter(port));
   platform::DiscardQueues(port);
@@ -63,7 +63,7 @@ void WritesAndWaitsOnTheMetersPort(const std::string& name) {
 }
 
 void WaitsOnASilentPort(const std::string& name) {
-  platform::Port* port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name, nullptr);
   if (!CHECK(port != platform::NoPort())) return;
   CHECK(platform::ConfigureForMeter(port));
   platform::Event* event = platform::CreateManualEvent(false);
@@ -87,7 +87,7 @@ void WaitsOnASilentPort(const std::string& name) {
 // Line settings, time-outs and the event mask, as the opened port reports
 // them; flow control stays as the port had it.
 void LineSettingsReadBack(const std::string& name) {
-  platform::Port* port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name, nullptr);
   if (!CHECK(port != platform::NoPort())) return;
   DCB before{};
   before.DCBlength = sizeof before;
@@ -152,7 +152,7 @@ double NowMs() {
 // Once the meter reads again it answers every command line it got with
 // "@E203": exactly one for each SendMsg that reported its write.
 void SendMsgBoundWhenTheWriteStaysPending(const std::string& name) {
-  platform::Port* port = platform::OpenPort(name);
+  platform::Port* port = platform::OpenPort(name, nullptr);
   if (!CHECK(port != platform::NoPort()) || !CHECK(platform::ConfigureForMeter(port))) return;
   platform::DiscardQueues(port);
   OvrinComm comm;

@@ -101,11 +101,11 @@ void PortListEntries() {
   platform::PortList* list = platform::OpenPortList();
   if (!CHECK(list != nullptr)) return;
   std::string data;
-  CHECK(platform::ReadPortListEntry(list, 0, &data) == platform::ListEntry::kName && data == "com3");
-  CHECK(platform::ReadPortListEntry(list, 1, &data) == platform::ListEntry::kUnfit);
-  CHECK(platform::ReadPortListEntry(list, 2, &data) == platform::ListEntry::kUnfit);
-  CHECK(platform::ReadPortListEntry(list, 3, &data) == platform::ListEntry::kName && data == "COM12");
-  CHECK(platform::ReadPortListEntry(list, 4, &data) == platform::ListEntry::kEnd);
+  CHECK(platform::ReadPortListEntry(list, 0, &data, nullptr) == platform::ListEntry::kName && data == "com3");
+  CHECK(platform::ReadPortListEntry(list, 1, &data, nullptr) == platform::ListEntry::kUnfit);
+  CHECK(platform::ReadPortListEntry(list, 2, &data, nullptr) == platform::ListEntry::kUnfit);
+  CHECK(platform::ReadPortListEntry(list, 3, &data, nullptr) == platform::ListEntry::kName && data == "COM12");
+  CHECK(platform::ReadPortListEntry(list, 4, &data, nullptr) == platform::ListEntry::kEnd);
   platform::ClosePortList(list);
 }
 

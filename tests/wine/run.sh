@@ -81,4 +81,39 @@ check dynamic_host "dynamic_host: 0 failed" wine "$windows/dynamic_host.exe"
 check c_readings "1000 distances, 1001 readings in the callback, 0 failed" \
   wine "$windows/c_readings.exe" 1000 '\\.\COM12'
 
+# The command as a tool left running: a CSV file appended to by two runs,
+# and monitor --reconnect that waits for a meter to come.
+csv=$work/readings.csv
+for _ in 1 2; do
+  wine "$windows/ovrin.exe" measure --port COM7 --count 2 --format csv --output "$(winepath -w "$csv")" \
+    >/dev/null 2>&1 || true
+done
+if [ "$(grep -c '^seq,time,kind,auxDigit,value1,value2,line' "$csv")" = 1 ] &&
+   [ "$(grep -c '^[12],20[0-9-]*T[0-9:.]*Z,6,0,12345,0,31..00+00012345' "$csv")" = 4 ]; then
+  echo "ovrin.exe --format csv --output: ok"
+else
+  printf 'ovrin.exe --format csv --output: FAILED\n%s\n' "$(cat "$csv" 2>&1)"
+  status=1
+fi
+if [[ ovrin.exe-reconnect =~ ${OVRIN_WINE_ONLY:-.} ]]; then
+  wine reg delete "$key" /va /f >/dev/null 2>&1 || true  # only the port given: no other meter to find
+  monitor=$work/monitor.jsonl
+  wine "$windows/ovrin.exe" monitor --reconnect --port '\\.\COM19' --json --output "$(winepath -w "$monitor")" \
+    >/dev/null 2>"$work/monitor.err" &
+  ovrin=$!
+  sleep 3  # searching, backing off: COM19 is not there yet
+  start_sim COM19 --burst 2 --value 7 --step 1 --baud 0
+  for _ in $(seq 100); do grep -q '"value1":8' "$monitor" 2>/dev/null && break; sleep 0.1; done
+  kill "$ovrin" 2>/dev/null || true
+  wait "$ovrin" 2>/dev/null || true
+  if grep -q '"event":"searching"' "$monitor" && grep -qF '"port":"\\\\.\\COM19"}' "$monitor" &&
+     grep -q '"seq":3,.*"value1":8' "$monitor" && [ "$(grep -c '"event":"searching"' "$monitor")" -ge 2 ]; then
+    echo "ovrin.exe monitor --reconnect: ok"
+  else
+    printf 'ovrin.exe monitor --reconnect: FAILED\n%s\n%s\n' "$(cat "$monitor" 2>&1)" "$(cat "$work/monitor.err")"
+    status=1
+  fi
+  for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/dev/null; done
+fi
+
 exit $status

@@ -3,19 +3,20 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <functional>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 #include "meter.h"
 #include "pacing.h"
+#include "replay.h"
 #include "terminal.h"
 
 namespace {
@@ -25,8 +26,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from
 
 void OnStopSignal(int) { gStop = true; }
 
-constexpr char kUsage[] =
-    "Usage: ovrin-sim [OPTIONS]\n"
+constexpr char kDescription[] =
     "A simulated distance meter on a pseudo-terminal. Prints the terminal's\n"
     "device path on stdout, then answers until SIGINT or SIGTERM:\n"
     "  \"N02N\" (probe)  with the probe reply (contains \"12....+\")\n"
@@ -34,39 +34,7 @@ constexpr char kUsage[] =
     "  \"g\"             with a distance \"31..00+VVVVVVVV\" or \"@ECCC\"\n"
     "  anything else   with \"@E203\"\n"
     "Every answer line ends in CR LF. Commands end in CR LF; a NUL may follow.\n"
-    "\n"
-    "Options:\n"
-    "  --link PATH          also make PATH a symbolic link to the terminal\n"
-    "  --value N            distance that \"g\" answers with (default 12345)\n"
-    "  --step N             add N to the distance after every measurement\n"
-    "  --error CODE         answer \"g\" with \"@E\" and CODE instead\n"
-    "  --probe-reply TEXT   line answering \"N02N\" (default \"12....+00000042\")\n"
-    "  --start-reply TEXT   line answering \"sm 1\" (default \"?\")\n"
-    "  --delay MS           wait MS before every answer (default 0)\n"
-    "  --probe-delay MS     wait MS before answering the probe (default: --delay)\n"
-    "  --baud N             bytes leave no faster than N baud, 10 bits a byte\n"
-    "                       (default 9600; 0: as fast as the terminal takes them)\n"
-    "  --fragment N         write answers in pieces of N bytes\n"
-    "  --gap MS             pause between pieces (default 0)\n"
-    "  --repeat N           send every answer line N times in one write\n"
-    "  --burst N            with the start-up answer, in the same write, send N\n"
-    "                       distances (each --step further than the last)\n"
-    "  --burst N            with the start-up answer, in the same write, send N\n"
-    "                       distances (each --step further than the last)\n"
-    "  --silent             never answer\n"
-    "  --deaf MS            after the start-up answer, read nothing for MS: what\n"
-    "                       the host sends waits in the terminal meanwhile\n"
-    "  --vanish N           send half of the Nth answer, then close the terminal\n"
-    "                       and exit (the meter goes away mid-line)\n"
-    "  --verbose            log every byte received on stderr\n"
-    "  --help               show this text\n";
-
-bool ParseNumber(const char* text, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  *out = std::strtol(text, &end, 10);
-  return errno == 0 && end != text && *end == '\0';
-}
+    "With --replay it plays a meter's side of an ovrin capture instead.";
 
 struct Settings {
   ovrin_sim::MeterOptions meter;
@@ -77,81 +45,104 @@ struct Settings {
   bool verbose = false;
   long vanishAt = 0;  // answers until the meter goes away; 0: never
   long deafMs = 0;    // after the start-up answer, reads nothing this long
+  std::string replay;
+  double speed = 1.0;
 };
 
 // Parses the command line; returns -1 to go on, else the exit code.
 int ParseArguments(int argc, char** argv, Settings* settings) {
   ovrin_sim::MeterOptions& meter = settings->meter;
   ovrin_sim::Pacing& how = settings->how;
-  struct NumberOption {
-    const char* name;
-    long minimum;
-    std::function<void(long)> set;
-  };
-  const NumberOption numbers[] = {
-      {"--value", LONG_MIN, [&](long n) { meter.value = n; }},
-      {"--step", LONG_MIN, [&](long n) { meter.step = n; }},
-      {"--error", 0, [&](long n) { meter.errorCode = static_cast<int>(n); }},
-      {"--delay", 0, [&](long n) { settings->delayMs = static_cast<int>(n); }},
-      {"--probe-delay", 0, [&](long n) { settings->probeDelayMs = static_cast<int>(n); }},
-      {"--baud", 0, [&](long n) { how.baud = n; }},
-      {"--fragment", 0, [&](long n) { how.fragment = static_cast<std::size_t>(n); }},
-      {"--gap", 0, [&](long n) { how.gapMs = static_cast<int>(n); }},
-      {"--repeat", 1, [&](long n) { meter.repeat = static_cast<int>(n); }},
-      {"--burst", 0, [&](long n) { meter.burst = static_cast<int>(n); }},
-      {"--vanish", 0, [&](long n) { settings->vanishAt = n; }},
-      {"--deaf", 0, [&](long n) { settings->deafMs = n; }},
-  };
-  const std::pair<const char*, std::string*> texts[] = {
-      {"--link", &settings->link}, {"--probe-reply", &meter.probeReply}, {"--start-reply", &meter.startReply}};
-  const std::pair<const char*, bool*> flags[] = {{"--silent", &meter.silent}, {"--verbose", &settings->verbose}};
-
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    bool known = false;
-    for (const auto& flag : flags) {
-      if (arg == flag.first) known = *flag.second = true;
-    }
-    if (known) continue;
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "ovrin-sim: unknown option or missing value: \"%s\"\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
-    const char* value = argv[++i];
-    for (const auto& text : texts) {
-      if (arg != text.first) continue;
-      *text.second = value;
-      known = true;
-    }
-    for (const NumberOption& number : numbers) {
-      if (arg != number.name) continue;
-      long parsed = 0;
-      if (!ParseNumber(value, &parsed) || parsed < number.minimum) {
-        std::fprintf(stderr, "ovrin-sim: %s needs a number of at least %ld, not \"%s\"\n", number.name, number.minimum,
-                     value);
-        return 2;
-      }
-      number.set(parsed);
-      known = true;
-    }
-    if (!known) {
-      std::fprintf(stderr, "ovrin-sim: unknown option \"%s\"\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
+  CLI::App app{kDescription, "ovrin-sim"};
+  app.set_version_flag("--version", OVRIN_VERSION);
+  app.add_option("--link", settings->link, "also make PATH a symbolic link to the terminal")->type_name("PATH");
+  app.add_option("--value", meter.value, "distance that \"g\" answers with")->capture_default_str();
+  app.add_option("--step", meter.step, "add N to the distance after every measurement");
+  app.add_option("--error", meter.errorCode, "answer \"g\" with \"@E\" and CODE instead")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("CODE");
+  app.add_option("--probe-reply", meter.probeReply, "line answering \"N02N\"")->capture_default_str();
+  app.add_option("--start-reply", meter.startReply, "line answering \"sm 1\"")->capture_default_str();
+  app.add_option("--delay", settings->delayMs, "wait MS before every answer")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("MS");
+  app.add_option("--probe-delay", settings->probeDelayMs, "wait MS before answering the probe (default: --delay)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("MS");
+  app.add_option("--baud", how.baud, "bytes leave no faster than N baud, 10 bits a byte (0: as fast as they can)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  app.add_option("--fragment", how.fragment, "write answers in pieces of N bytes");
+  app.add_option("--gap", how.gapMs, "pause between pieces")->check(CLI::NonNegativeNumber)->type_name("MS");
+  app.add_option("--repeat", meter.repeat, "send every answer line N times in one write")->check(CLI::PositiveNumber);
+  app.add_option("--burst", meter.burst,
+                 "with the start-up answer, in the same write, send N distances (each --step further)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--silent", meter.silent, "never answer");
+  app.add_option("--deaf", settings->deafMs,
+                 "after the start-up answer, read nothing for MS: what the host sends waits in the terminal")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("MS");
+  app.add_option("--vanish", settings->vanishAt,
+                 "send half of the Nth answer, then close the terminal and exit (the meter goes away mid-line)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--verbose", settings->verbose, "log every byte received on stderr");
+  app.add_option("--replay", settings->replay, "play back the meter's side of an ovrin capture (ovrin --record)")
+      ->check(CLI::ExistingFile)
+      ->type_name("FILE");
+  app.add_option("--speed", settings->speed, "play the capture X times as fast")
+      ->check(CLI::PositiveNumber)
+      ->type_name("X");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
+  } catch (const CLI::ParseError& failure) {
+    std::fprintf(stderr, "ovrin-sim: %s\nRun \"ovrin-sim --help\" for more.\n", failure.what());
+    return 2;
   }
   return -1;
 }
 
-}  // namespace
+// The capture to play back; false, with the reason told, when it is none.
+bool LoadReplay(const Settings& settings, std::optional<ovrin_sim::Replay>* replay) {
+  if (settings.replay.empty()) return true;
+  std::ifstream file(settings.replay, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  std::vector<ovrin_capture::Chunk> chunks;
+  std::string error;
+  if (!ovrin_capture::ReadCapture(text.str(), &chunks, &error)) {
+    std::fprintf(stderr, "ovrin-sim: %s: %s\n", settings.replay.c_str(), error.c_str());
+    return false;
+  }
+  replay->emplace(std::move(chunks), settings.speed);
+  return true;
+}
 
-int main(int argc, char** argv) {
+// Sends a capture's chunks at their times after the command arrived.
+void Play(int meter, const std::vector<ovrin_sim::TimedChunk>& chunks) {
+  const std::int64_t arrived = ovrin_sim::MonotonicNs();
+  ovrin_sim::Pacing asCaptured;
+  asCaptured.baud = 0;  // each chunk left as the host read it
+  for (const ovrin_sim::TimedChunk& chunk : chunks) {
+    const std::int64_t at = arrived + static_cast<std::int64_t>(chunk.delayMs * 1e6);
+    const std::int64_t now = ovrin_sim::MonotonicNs();
+    if (ovrin_sim::Deliver(meter, chunk.bytes, at > now ? static_cast<int>((at - now) / 1000000) : 0, asCaptured,
+                           gStop) < 0) {
+      return;
+    }
+  }
+}
+
+int Run(int argc, char** argv) {
   Settings settings;
   const int exitCode = ParseArguments(argc, argv, &settings);
   if (exitCode >= 0) return exitCode;
+  std::optional<ovrin_sim::Replay> replay;
+  if (!LoadReplay(settings, &replay)) return 2;
   const std::string& link = settings.link;
 
   struct sigaction stop {};
@@ -192,6 +183,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ovrin-sim: received \"%s\"\n", ovrin_sim::Escape(bytes).c_str());
     }
     for (const std::string& command : reader.Feed(buffer, static_cast<std::size_t>(n))) {
+      if (replay) {
+        Play(meter, replay->Answer(command));
+        continue;
+      }
       std::string answer = answers.Answer(command);
       const bool vanish = !answer.empty() && --vanishAt == 0;
       if (vanish) answer.resize(answer.size() / 2);
@@ -206,4 +201,15 @@ int main(int argc, char** argv) {
   }
   if (!link.empty()) unlink(link.c_str());
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {  // out of memory, say
+    std::fprintf(stderr, "ovrin-sim: %s\n", error.what());
+    return 1;
+  }
 }

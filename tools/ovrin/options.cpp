@@ -1,121 +1,133 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace ovrin_tool {
-
-const char kUsage[] =
-    "Usage: ovrin COMMAND [OPTIONS]\n"
-    "Works with a hand-held distance meter on a serial port.\n"
-    "\n"
-    "Commands:\n"
-    "  find                 search for the meter and print its port\n"
-    "  measure              measure and print each reply\n"
-    "  monitor              print every reply line until interrupted\n"
-    "  error CODE...        print the text of device error codes\n"
-    "  help                 show this text\n"
-    "\n"
-    "Options:\n"
-    "  --port NAME          try NAME first (it becomes the remembered port)\n"
-    "  --count N            measurements to take (default 1)\n"
-    "  --interval MS        pause between measurements (default 0)\n"
-    "  --timeout MS         wait at most MS for each reply (default 10000)\n"
-    "  --json               one JSON object per reply\n"
-    "  --verbose            also print the meter's answer to the start-up command\n"
-    "  --yes, --no          answer the \"keep searching?\" question in advance\n"
-    "\n"
-    "Exit status: 0 done, 1 no meter found, 2 bad arguments, 3 a command could\n"
-    "not be sent or no reply came in time, 4 the link to the meter was lost.\n";
-
 namespace {
 
-bool ParseLong(const char* text, long minimum, long* out) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < minimum) return false;
-  *out = value;
-  return true;
+constexpr char kExitStatus[] =
+    "Exit status: 0 done (also after Ctrl-C), 1 no meter found, 2 bad arguments,\n"
+    "3 a command could not be sent or no reply came in time, 4 the link to the\n"
+    "meter was lost, 5 the output file could not be opened or written, 6 the\n"
+    "page could not be served.";
+
+// A whole number of at least `minimum` (CLI11's own checks speak of floating
+// point ranges).
+CLI::Validator AtLeast(long minimum) {
+  return CLI::Validator(
+      [minimum](std::string& text) {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (errno != 0 || end == text.c_str() || *end != '\0' || value < minimum) {
+          return "needs a whole number of at least " + std::to_string(minimum) + ", not \"" + text + "\"";
+        }
+        return std::string();
+      },
+      "at least " + std::to_string(minimum));
 }
 
-bool ParseCommand(const std::string& word, Command* command) {
-  static const struct {
-    const char* word;
-    Command command;
-  } kCommands[] = {{"find", Command::kFind},   {"measure", Command::kMeasure}, {"monitor", Command::kMonitor},
-                   {"error", Command::kError}, {"help", Command::kHelp},       {"--help", Command::kHelp}};
-  for (const auto& entry : kCommands) {
-    if (word == entry.word) {
-      *command = entry.command;
-      return true;
-    }
-  }
-  return false;
+// Options every command that opens the meter has.
+void AddSearchOptions(CLI::App* command, Options* options) {
+  command->add_option("--port", options->port, "try NAME first (it becomes the remembered port)")
+      ->type_name("NAME")
+      ->check([](const std::string& name) { return name.empty() ? std::string("needs a port name") : std::string(); });
+  command->add_flag_callback(
+      "--yes", [options] { options->answer = Answer::kYes; }, "answer \"keep searching?\" with yes");
+  command->add_flag_callback(
+      "--no", [options] { options->answer = Answer::kNo; }, "answer \"keep searching?\" with no");
+}
+
+// Where readings go: --format, --json, --output, --record.
+void AddOutputOptions(CLI::App* command, Options* options) {
+  command
+      ->add_option_function<std::string>(
+          "--format",
+          [options](const std::string& name) {
+            options->format = name == "json" ? Format::kJson : name == "csv" ? Format::kCsv : Format::kText;
+          },
+          "text (the default), json (one object a line) or csv")
+      ->check(CLI::IsMember({"text", "json", "csv"}))
+      ->type_name("FORMAT");
+  command->add_flag_callback(
+      "--json", [options] { options->format = Format::kJson; }, "the same as --format json");
+  command
+      ->add_option("--output", options->output,
+                   "append the readings to FILE (a CSV header only when it is new), flushed as they come")
+      ->type_name("FILE");
+  command->add_option("--record", options->record, "capture every byte to and from the meter in FILE")
+      ->type_name("FILE");
 }
 
 }  // namespace
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  if (argc < 2) {
-    *error = "no command given";
-    return false;
+int ParseOptions(int argc, char** argv, Options* options) {
+  CLI::App app{"Works with a hand-held distance meter on a serial port.", "ovrin"};
+  app.footer(kExitStatus);
+  app.set_version_flag("--version", OVRIN_VERSION);
+  app.require_subcommand(1);
+
+  CLI::App* find = app.add_subcommand("find", "search for the meter and print its port");
+  AddSearchOptions(find, options);
+  find->add_flag("--verbose", options->verbose, "tell how every port tried fared");
+  find->final_callback([options] { options->command = Command::kFind; });
+
+  CLI::App* measure = app.add_subcommand("measure", "measure and print each reading");
+  AddSearchOptions(measure, options);
+  AddOutputOptions(measure, options);
+  measure->add_option("--count", options->count, "measurements to take")->check(AtLeast(1))->capture_default_str();
+  measure->add_option("--interval", options->intervalMs, "pause between measurements, in ms")
+      ->check(AtLeast(0))
+      ->type_name("MS")
+      ->capture_default_str();
+  measure->add_option("--timeout", options->timeoutMs, "wait at most MS for each reply")
+      ->check(AtLeast(1))
+      ->type_name("MS")
+      ->capture_default_str();
+  measure->add_flag("--verbose", options->verbose, "also print the meter's answer to the start-up command");
+  measure->final_callback([options] { options->command = Command::kMeasure; });
+
+  CLI::App* monitor = app.add_subcommand("monitor", "print every reading as it comes, until Ctrl-C");
+  AddSearchOptions(monitor, options);
+  AddOutputOptions(monitor, options);
+  monitor->add_flag("--reconnect", options->reconnect,
+                    "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
+  monitor->final_callback([options] { options->command = Command::kMonitor; });
+
+  CLI::App* ports = app.add_subcommand("ports", "list the ports the search would try, in its order");
+  ports->add_flag("--json", options->json, "as a JSON array");
+  ports->final_callback([options] { options->command = Command::kPorts; });
+
+  CLI::App* error = app.add_subcommand("error", "print the texts of device error codes");
+  error->add_flag("--json", options->json, "one JSON object a code");
+  error->add_option("CODE", options->codes, "device error codes")->required()->allow_extra_args();
+  error->final_callback([options] { options->command = Command::kError; });
+
+  CLI::App* serve = app.add_subcommand("serve", "show the readings live on a page in the browser");
+  AddSearchOptions(serve, options);
+  serve->add_option("--listen", options->listen, "the address to serve on (loopback unless told otherwise)")
+      ->type_name("ADDR:PORT");
+  serve->add_flag("--reconnect", options->reconnect, "when the meter is gone or not found, search again");
+  serve->add_option("--output", options->output, "also append the readings to FILE, as CSV")->type_name("FILE");
+  serve->final_callback([options] { options->command = Command::kServe; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
+  } catch (const CLI::ParseError& failure) {
+    std::fprintf(stderr, "ovrin: %s\nRun \"ovrin --help\" or \"ovrin COMMAND --help\" for more.\n", failure.what());
+    return kBadArguments;
   }
-  if (!ParseCommand(argv[1], &options->command)) {
-    *error = std::string("unknown command \"") + argv[1] + "\"";
-    return false;
-  }
-  struct NumberOption {
-    const char* name;
-    long* target;
-    long minimum;
-  };
-  const NumberOption numbers[] = {
-      {"--count", &options->count, 1}, {"--interval", &options->intervalMs, 0}, {"--timeout", &options->timeoutMs, 1}};
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    bool matched = false;
-    for (const NumberOption& number : numbers) {
-      if (arg != number.name) continue;
-      matched = true;
-      if (!hasValue || !ParseLong(argv[++i], number.minimum, number.target)) {
-        *error = arg + " needs a whole number of at least " + std::to_string(number.minimum);
-        return false;
-      }
-    }
-    if (matched) continue;
-    if (arg == "--port") {
-      if (!hasValue || argv[i + 1][0] == '\0') {
-        *error = "--port needs a port name";
-        return false;
-      }
-      options->port = argv[++i];
-    } else if (arg == "--json") {
-      options->json = true;
-    } else if (arg == "--verbose") {
-      options->verbose = true;
-    } else if (arg == "--yes" || arg == "--no") {
-      options->answer = arg == "--yes" ? Answer::kYes : Answer::kNo;
-    } else if (options->command == Command::kError) {
-      long code = 0;
-      if (!ParseLong(arg.c_str(), LONG_MIN, &code) || code < INT_MIN || code > INT_MAX) {
-        *error = "\"" + arg + "\" is not an error code";
-        return false;
-      }
-      options->codes.push_back(static_cast<int>(code));
-    } else {
-      *error = "unknown option \"" + arg + "\"";
-      return false;
-    }
-  }
-  if (options->command == Command::kError && options->codes.empty()) {
-    *error = "error needs at least one CODE";
-    return false;
-  }
-  return true;
+  return -1;
 }
 
 }  // namespace ovrin_tool

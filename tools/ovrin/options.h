@@ -1,4 +1,4 @@
-// Command line of the ovrin tool.
+// The command line of the ovrin tool.
 #pragma once
 
 #include <string>
@@ -6,24 +6,44 @@
 
 namespace ovrin_tool {
 
-enum class Command { kFind, kMeasure, kMonitor, kError, kHelp };
+// What the tool's exit status means.
+enum ExitCode {
+  kOk = 0,
+  kNoMeter = 1,       // no meter found
+  kBadArguments = 2,  // the command line is wrong
+  kNoReply = 3,       // a command could not be sent, or no reply came in time
+  kLinkLost = 4,      // the link to the meter was lost
+  kOutputFailed = 5,  // the output file could not be opened or written
+  kCannotServe = 6,   // the page could not be served (the address is taken, ...)
+  kInterrupted = 130  // internal: the user interrupted a wait
+};
+
+enum class Command { kFind, kMeasure, kMonitor, kPorts, kError, kServe };
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
+enum class Format { kText, kJson, kCsv };
 
 struct Options {
-  Command command = Command::kHelp;
-  std::string port;        // --port: tried first
+  Command command = Command::kFind;
+  std::string port;  // --port: tried first
+  Answer answer = Answer::kAsk;
+  bool verbose = false;  // find: every candidate; measure: the start-up reply too
+  // measure and monitor
   long count = 1;          // --count
   long intervalMs = 0;     // --interval
   long timeoutMs = 10000;  // --timeout: wait for each reply
-  bool json = false;       // --json
-  bool verbose = false;    // --verbose: also the start-up reply
-  Answer answer = Answer::kAsk;
+  Format format = Format::kText;
+  std::string output;      // --output FILE: append there instead of stdout
+  std::string record;      // --record FILE: capture every byte
+  bool reconnect = false;  // monitor, serve: keep going when the link drops
+  // ports, error
+  bool json = false;
   std::vector<int> codes;  // ovrin error CODE...
+  // serve
+  std::string listen = "127.0.0.1:8070";
 };
 
-extern const char kUsage[];
-
-// Parses argv; on failure returns false with a message in *error.
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+// Parses argv. Returns -1 to go on with *options, else the exit status to end
+// with (help and version print and end with 0; errors print and end with 2).
+int ParseOptions(int argc, char** argv, Options* options);
 
 }  // namespace ovrin_tool

@@ -1,6 +1,12 @@
 #include "output.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "system.h"
 
 namespace ovrin_tool {
 namespace {
@@ -71,14 +77,57 @@ std::string JsonEscape(const char* bytes, std::size_t count) {
 
 std::string FormatErrorCode(int code) { return "{" + ErrorFields(code) + "}"; }
 
-std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, bool json) {
+namespace {
+
+std::int64_t WallClockNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// A CSV field: quoted when it needs to be, bytes outside printable ASCII as
+// \xNN (and a backslash as \\). A field a spreadsheet would take for a
+// formula (it begins with = + - @) gets a ' in front, as spreadsheets expect,
+// so that opening the file never runs a meter's line ("@E252") as one.
+std::string CsvField(const char* bytes, std::size_t count) {
+  std::string field;
+  if (count > 0 && bytes[0] != '\0' && std::strchr("=+-@", bytes[0]) != nullptr) field += '\'';
+  bool quote = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x20 || c >= 0x7f || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, c == '\\' ? "\\\\" : "\\x%02x", c);
+      field += escaped;
+      continue;
+    }
+    if (c == '"' || c == ',') quote = true;
+    if (c == '"') field += '"';
+    field += static_cast<char>(c);
+  }
+  return quote ? '"' + field + '"' : field;
+}
+
+}  // namespace
+
+const char kCsvHeader[] = "seq,time,kind,auxDigit,value1,value2,line";
+
+std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, Format format) {
   const MeasureRecord& record = reading.record;
-  if (!json) {
-    if (record.kind == ReplyError) return "error " + std::to_string(record.value1) + ": " + ErrorText(record.value1);
-    char line[96];
-    std::snprintf(line, sizeof line, "kind %d  auxDigit %d  value1 %d  value2 %d", static_cast<int>(record.kind),
-                  static_cast<int>(record.auxDigit), static_cast<int>(record.value1), static_cast<int>(record.value2));
-    return line;
+  switch (format) {
+    case Format::kText: {
+      if (record.kind == ReplyError) return "error " + std::to_string(record.value1) + ": " + ErrorText(record.value1);
+      char line[96];
+      std::snprintf(line, sizeof line, "kind %d  auxDigit %d  value1 %d  value2 %d", static_cast<int>(record.kind),
+                    static_cast<int>(record.auxDigit), static_cast<int>(record.value1),
+                    static_cast<int>(record.value2));
+      return line;
+    }
+    case Format::kCsv:
+      return std::to_string(seq) + "," + IsoTime(reading.utcNs) + "," + std::to_string(record.kind) + "," +
+             std::to_string(record.auxDigit) + "," + std::to_string(record.value1) + "," +
+             std::to_string(record.value2) + "," + CsvField(reading.line, reading.lineLength);
+    case Format::kJson:
+      break;
   }
   std::string object = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + IsoTime(reading.utcNs) + "\",";
   if (record.kind == ReplyError) {
@@ -88,6 +137,62 @@ std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, bool
               ",\"value1\":" + std::to_string(record.value1) + ",\"value2\":" + std::to_string(record.value2);
   }
   return object + ",\"line\":\"" + JsonEscape(reading.line, reading.lineLength) + "\"}";
+}
+
+ReadingSink::~ReadingSink() { Close(); }
+
+bool ReadingSink::Open(const std::string& path) {
+  path_ = path;
+  if (path.empty()) {
+    file_ = stdout;
+    headerDue_ = format_ == Format::kCsv;
+    return true;
+  }
+  file_ = std::fopen(path.c_str(), "ab");
+  if (file_ == nullptr) {
+    error_ = "cannot write to \"" + path + "\": " + std::strerror(errno);
+    return false;
+  }
+  ownsFile_ = true;
+  std::fseek(file_, 0, SEEK_END);
+  headerDue_ = format_ == Format::kCsv && std::ftell(file_) == 0;
+  return true;
+}
+
+bool ReadingSink::Put(const std::string& line) {
+  errno = 0;
+  const bool written = std::fputs((line + "\n").c_str(), file_) >= 0 && std::fflush(file_) == 0;
+  if (!written && error_.empty()) {
+    error_ = "writing to \"" + (path_.empty() ? std::string("standard output") : path_) +
+             "\" failed: " + std::strerror(errno != 0 ? errno : EIO);
+  }
+  return written;
+}
+
+bool ReadingSink::Write(const ovrin::Reading& reading) {
+  if (headerDue_ && !Put(kCsvHeader)) return false;
+  headerDue_ = false;
+  if (!Put(FormatReading(reading, written_ + 1, format_))) return false;
+  ++written_;
+  return true;
+}
+
+bool ReadingSink::WriteEvent(const char* event, const std::string& port) {
+  if (format_ != Format::kJson) return true;
+  std::string object = "{\"event\":\"" + std::string(event) + "\",\"time\":\"" + IsoTime(WallClockNs()) + "\"";
+  if (!port.empty()) object += ",\"port\":\"" + JsonEscape(port.data(), port.size()) + "\"";
+  return Put(object + "}");
+}
+
+bool ReadingSink::Close() {
+  if (!ownsFile_ || file_ == nullptr) return error_.empty();
+  const bool synced = std::fflush(file_) == 0 && SyncFile(file_);
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if ((!synced || !closed) && error_.empty()) {
+    error_ = "writing to \"" + path_ + "\" failed: " + std::strerror(errno != 0 ? errno : EIO);
+  }
+  return error_.empty();
 }
 
 }  // namespace ovrin_tool

@@ -1,0 +1,15 @@
+// The tool's commands, one file each.
+#pragma once
+
+#include "options.h"
+#include "session.h"
+
+namespace ovrin_tool {
+
+int Find(const Options& options, Listeners& listeners);
+int Measure(const Options& options, Listeners& listeners);
+int Monitor(const Options& options, Listeners& listeners);
+int Ports(const Options& options);
+int Serve(const Options& options, Listeners& listeners);
+
+}  // namespace ovrin_tool

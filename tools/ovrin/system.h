@@ -1,0 +1,56 @@
+// What the tool needs of the system it runs on: one file for each
+// (system_posix.cpp, system_win32.cpp).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace ovrin_tool {
+
+// Catches Ctrl-C and the like from now on (SIGINT and SIGTERM on POSIX):
+// Interrupted() tells.
+void CatchInterrupts();
+bool Interrupted();
+void SleepMs(int milliseconds);
+
+bool StdinIsTerminal();
+bool StderrIsTerminal();
+
+// A lock for what the tool shares with the library's receive threads.
+class ToolLock {
+ public:
+  ToolLock();
+  ~ToolLock();
+  ToolLock(const ToolLock&) = delete;
+  ToolLock& operator=(const ToolLock&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  void* lock_;
+};
+
+class Held {
+ public:
+  explicit Held(ToolLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~Held() { lock_.Leave(); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+ private:
+  ToolLock& lock_;
+};
+
+// Writes what the file holds through to the disk; false when that failed.
+bool SyncFile(std::FILE* file);
+
+// What the system knows of a port beyond its name, as label/value pairs
+// (driver, USB ids, ...), in the order they are best shown.
+std::vector<std::pair<std::string, std::string>> PortDetails(const std::string& port);
+
+// How the user can get the right to open `port`, when the system can tell
+// ("" otherwise).
+std::string PermissionHint(const std::string& port);
+
+}  // namespace ovrin_tool
