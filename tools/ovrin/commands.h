@@ -10,6 +10,5 @@ int Find(const Options& options, Listeners& listeners);
 int Measure(const Options& options, Listeners& listeners);
 int Monitor(const Options& options, Listeners& listeners);
 int Ports(const Options& options);
-int Serve(const Options& options, Listeners& listeners);
 
 }  // namespace ovrin_tool

@@ -1,5 +1,5 @@
-// ovrin: finds the meter, measures, monitors, serves a live page, lists the
-// ports, and explains error codes.
+// ovrin: finds the meter, measures, monitors, lists the ports, and explains
+// error codes.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -47,11 +47,8 @@ int main(int argc, char** argv) {
     case Command::kMeasure:
       result = Measure(options, listeners);
       break;
-    case Command::kMonitor:
-      result = Monitor(options, listeners);
-      break;
     default:
-      result = Serve(options, listeners);
+      result = Monitor(options, listeners);
       break;
   }
   Listen(nullptr, nullptr);

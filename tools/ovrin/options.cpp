@@ -12,8 +12,7 @@ namespace {
 constexpr char kExitStatus[] =
     "Exit status: 0 done (also after Ctrl-C), 1 no meter found, 2 bad arguments,\n"
     "3 a command could not be sent or no reply came in time, 4 the link to the\n"
-    "meter was lost, 5 the output file could not be opened or written, 6 the\n"
-    "page could not be served.";
+    "meter was lost, 5 the output file could not be opened or written.";
 
 // A whole number of at least `minimum` (CLI11's own checks speak of floating
 // point ranges).
@@ -106,14 +105,6 @@ int ParseOptions(int argc, char** argv, Options* options) {
   error->add_flag("--json", options->json, "one JSON object a code");
   error->add_option("CODE", options->codes, "device error codes")->required()->allow_extra_args();
   error->final_callback([options] { options->command = Command::kError; });
-
-  CLI::App* serve = app.add_subcommand("serve", "show the readings live on a page in the browser");
-  AddSearchOptions(serve, options);
-  serve->add_option("--listen", options->listen, "the address to serve on (loopback unless told otherwise)")
-      ->type_name("ADDR:PORT");
-  serve->add_flag("--reconnect", options->reconnect, "when the meter is gone or not found, search again");
-  serve->add_option("--output", options->output, "also append the readings to FILE, as CSV")->type_name("FILE");
-  serve->final_callback([options] { options->command = Command::kServe; });
 
   try {
     app.parse(argc, argv);

@@ -13,12 +13,10 @@ enum ExitCode {
   kBadArguments = 2,  // the command line is wrong
   kNoReply = 3,       // a command could not be sent, or no reply came in time
   kLinkLost = 4,      // the link to the meter was lost
-  kOutputFailed = 5,  // the output file could not be opened or written
-  kCannotServe = 6,   // the page could not be served (the address is taken, ...)
-  kInterrupted = 130  // internal: the user interrupted a wait
+  kOutputFailed = 5   // the output file could not be opened or written
 };
 
-enum class Command { kFind, kMeasure, kMonitor, kPorts, kError, kServe };
+enum class Command { kFind, kMeasure, kMonitor, kPorts, kError };
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
 enum class Format { kText, kJson, kCsv };
 
@@ -34,12 +32,10 @@ struct Options {
   Format format = Format::kText;
   std::string output;      // --output FILE: append there instead of stdout
   std::string record;      // --record FILE: capture every byte
-  bool reconnect = false;  // monitor, serve: keep going when the link drops
+  bool reconnect = false;  // monitor: keep going when the link drops
   // ports, error
   bool json = false;
   std::vector<int> codes;  // ovrin error CODE...
-  // serve
-  std::string listen = "127.0.0.1:8070";
 };
 
 // Parses argv. Returns -1 to go on with *options, else the exit status to end
