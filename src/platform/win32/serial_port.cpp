@@ -120,6 +120,16 @@ WaitResult WaitForInput(Port* meter, Event* event, int timeoutMs) {
     GetOverlappedResult(port, &overlapped, &ignored, TRUE);
     return WaitResult::kReady;
   }
+  // Bytes that arrived before the wait began do not end it on every driver
+  // (Wine's watches only for what comes after): once it is pending, a look
+  // at the queue finds them. Ending the wait by setting the mask again is
+  // safe even against a wake at this moment: the receive thread looks at
+  // isOpen before it waits again.
+  if (CountQueuedInput(meter) > 0) {
+    SetCommMask(port, kInputMask);
+    GetOverlappedResult(port, &overlapped, &ignored, TRUE);
+    return WaitResult::kReady;
+  }
   const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
   if (WaitForSingleObject(Win(event), limit) != WAIT_OBJECT_0) {
     // Setting the mask again completes the pending wait at once (cancelling
