@@ -156,9 +156,8 @@ std::vector<ovrin::PortCandidate> ovrin::SearchOrder() {
   std::vector<PortCandidate> order;
   std::string remembered;
   {
-    platform::Settings* settings = nullptr;
     bool created = false;
-    settings = platform::OpenSettings(&created);
+    platform::Settings* settings = platform::OpenSettings(&created);
     if (settings != nullptr) {
       if (!created) platform::ReadRememberedPort(settings, &remembered);
       platform::CloseSettings(settings);

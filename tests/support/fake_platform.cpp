@@ -70,6 +70,12 @@ void Reset() {
   ovrin::SetMessageBoxHandler(nullptr, nullptr);
 }
 
+void ListMeter(const std::string& name) {
+  std::lock_guard<std::mutex> hold(gLock);
+  gWorld->ports[name].probeAnswer = "12....+00000042\r\n";
+  gWorld->listed = {{name}};
+}
+
 void Receive(const std::string& name, const std::string& chunk) {
   std::lock_guard<std::mutex> hold(gLock);
   auto open = OpenPorts().find(name);

@@ -92,6 +92,8 @@ World Snapshot();
 // A new, empty world. Only while no thread of the library runs.
 void Reset();
 
+// The system lists one port, `name`, and a meter answers the probe on it.
+void ListMeter(const std::string& name);
 // Bytes the meter "sends": queued on the open port called name, read in one
 // ReadQueued each (a chunk is never merged with the next).
 void Receive(const std::string& name, const std::string& chunk);

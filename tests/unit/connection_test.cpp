@@ -20,8 +20,7 @@ class ConnectionTest : public ::testing::Test {
 
   // A world with one meter on COM1; opens `comm` on it.
   void OpenOnMeter(OvrinComm& comm, ovrin::WindowHandle window = nullptr) {
-    fake::Locked()->ports["COM1"].probeAnswer = "12....+00000042\r\n";
-    fake::Locked()->listed = {{"COM1"}};
+    fake::ListMeter("COM1");
     std::string port;
     ASSERT_EQ(comm.Open(port, window), 1);
     ASSERT_EQ(port, "COM1");

@@ -109,8 +109,7 @@ TEST_F(DiagnosticsTest, EveryCandidateAndTheLinkAreTraced) {
 }
 
 TEST_F(DiagnosticsTest, MeasureCommandsAreTracedWithTheConnectionsPort) {
-  fake::Locked()->listed = {{"COM7"}};
-  fake::Locked()->ports["COM7"].probeAnswer = "12....+00000042\r\n";
+  fake::ListMeter("COM7");
   OvrinComm comm;
   std::string port;
   ASSERT_EQ(comm.Open(port, nullptr), 1);

@@ -16,8 +16,7 @@ class OpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    fake::Locked()->ports["COM1"].probeAnswer = "12....+00000042\r\n";
-    fake::Locked()->listed = {{"COM1"}};
+    fake::ListMeter("COM1");
   }
   void TearDown() override {
     comm_.Close();
