@@ -3,11 +3,11 @@
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
 set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
-          libserialport-dev libcli11-dev clang-format clang-tidy)
+          libserialport-dev libcli11-dev dpkg-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
   # need a 32-bit modem-status shim (gcc -m32).
-  packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux clang libclang-rt-14-dev)
+  packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
 fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -15,10 +15,30 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+
+# cpp-httplib's whole header (Debian's -dev package splits it into a native
+# library): from Debian's source package, with Debian's patches applied.
+httplib_dir=/usr/local/include/ovrin-httplib
+install_httplib() {
+  local sources=/etc/apt/sources.list.d/ovrin-deb-src.sources work
+  if ! apt-get source --print-uris cpp-httplib >/dev/null 2>&1; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
+    $sudo apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source -qq cpp-httplib >/dev/null 2>&1)
+  $sudo install -D -m 644 "$work"/cpp-httplib-*/httplib.h "$httplib_dir/httplib.h"
+  rm -rf "$work"
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  [ -f "$httplib_dir/httplib.h" ] || install_httplib
+  exit 0
+fi
 echo "installing: ${missing[*]}"
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+[ -f "$httplib_dir/httplib.h" ] || install_httplib

@@ -116,4 +116,32 @@ if [[ ovrin.exe-reconnect =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/dev/null; done
 fi
 
+# ovrin.exe serve answers curl from Linux over loopback: the page's API, a
+# Measure, and a foreign Host refused.
+if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
+  served=$work/serve.out
+  wine "$windows/ovrin.exe" serve --port COM7 --listen 127.0.0.1:0 >"$served" 2>"$work/serve.err" &
+  ovrin=$!
+  url=""
+  for _ in $(seq 300); do url=$(grep -o 'http://[0-9.:]*/' "$served" 2>/dev/null) && break; sleep 0.1; done
+  for _ in $(seq 100); do curl -s "${url}api/readings" | grep -q '"state":"connected"' && break; sleep 0.1; done
+  measured=$(curl -s -X POST -H "Origin: ${url%/}" -H 'Content-Type: application/json' -d '{}' "${url}api/measure")
+  for _ in $(seq 100); do
+    readings=$(curl -s "${url}api/readings?after=1")
+    grep -q '"value1":12345' <<<"$readings" && break
+    sleep 0.1
+  done
+  refused=$(curl -s -o /dev/null -w '%{http_code}' -H 'Host: attacker.example' "$url")
+  kill "$ovrin" 2>/dev/null || true
+  wait "$ovrin" 2>/dev/null || true
+  if [ "$measured" = '{"sent":true}' ] && grep -q '^{"state".*"readings":\[{"seq":2,.*"value1":12345' <<<"$readings" &&
+     [ "$refused" = 403 ]; then
+    echo "ovrin.exe serve: ok"
+  else
+    printf 'ovrin.exe serve: FAILED\n%s\n%s\n%s\n%s\n' "$(cat "$served" "$work/serve.err")" "$measured" "$readings" \
+      "$refused"
+    status=1
+  fi
+fi
+
 exit $status

@@ -1,5 +1,5 @@
-// ovrin: finds the meter, measures, monitors, lists the ports, and explains
-// error codes.
+// ovrin: finds the meter, measures, monitors, serves a live page, lists the
+// ports, and explains error codes.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
       break;
     case Command::kMeasure:
       result = Measure(options, listeners);
+      break;
+    case Command::kServe:
+      result = Serve(options, listeners);
       break;
     default:
       result = Monitor(options, listeners);

@@ -12,7 +12,8 @@ namespace {
 constexpr char kExitStatus[] =
     "Exit status: 0 done (also after Ctrl-C), 1 no meter found, 2 bad arguments,\n"
     "3 a command could not be sent or no reply came in time, 4 the link to the\n"
-    "meter was lost, 5 the output file could not be opened or written.";
+    "meter was lost, 5 the output file could not be opened or written, 6 serve\n"
+    "could not listen on its address.";
 
 // A whole number of at least `minimum` (CLI11's own checks speak of floating
 // point ranges).
@@ -62,6 +63,29 @@ void AddOutputOptions(CLI::App* command, Options* options) {
       ->type_name("FILE");
 }
 
+// ADDR:PORT ("127.0.0.1:8070", "[::1]:8070"; port 0: any free one) into
+// host and port; an error text, or empty when it is good.
+std::string ParseListen(const std::string& text, Options* options) {
+  const std::size_t colon = text.rfind(':');
+  std::string bad = "needs ADDR:PORT (127.0.0.1:8070, [::1]:8070), not \"" + text + "\"";
+  if (colon == std::string::npos || colon == 0) return bad;
+  std::string host = text.substr(0, colon);
+  if (host.front() == '[') {
+    if (host.size() < 3 || host.back() != ']') return bad;
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string::npos) {
+    return bad;  // an IPv6 address goes in brackets
+  }
+  const std::string port = text.substr(colon + 1);
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(port.c_str(), &end, 10);
+  if (port.empty() || errno != 0 || *end != '\0' || number < 0 || number > 65535) return bad;
+  options->listenHost = host;
+  options->listenPort = static_cast<int>(number);
+  return std::string();
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, Options* options) {
@@ -96,6 +120,19 @@ int ParseOptions(int argc, char** argv, Options* options) {
   monitor->add_flag("--reconnect", options->reconnect,
                     "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
   monitor->final_callback([options] { options->command = Command::kMonitor; });
+
+  CLI::App* serve = app.add_subcommand("serve", "show the readings live on a page in the browser");
+  AddSearchOptions(serve, options);
+  AddOutputOptions(serve, options);
+  serve
+      ->add_option_function<std::string>(
+          "--listen", [options](const std::string& text) { ParseListen(text, options); },
+          "listen on ADDR:PORT (default 127.0.0.1:8070, this machine only; port 0: any free one)")
+      ->check([options](const std::string& text) { return ParseListen(text, options); })
+      ->type_name("ADDR:PORT");
+  serve->add_flag("--reconnect", options->reconnect,
+                  "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
+  serve->final_callback([options] { options->command = Command::kServe; });
 
   CLI::App* ports = app.add_subcommand("ports", "list the ports the search would try, in its order");
   ports->add_flag("--json", options->json, "as a JSON array");

@@ -13,10 +13,11 @@ enum ExitCode {
   kBadArguments = 2,  // the command line is wrong
   kNoReply = 3,       // a command could not be sent, or no reply came in time
   kLinkLost = 4,      // the link to the meter was lost
-  kOutputFailed = 5   // the output file could not be opened or written
+  kOutputFailed = 5,  // the output file could not be opened or written
+  kCannotListen = 6   // serve: the address could not be listened on
 };
 
-enum class Command { kFind, kMeasure, kMonitor, kPorts, kError };
+enum class Command { kFind, kMeasure, kMonitor, kServe, kPorts, kError };
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
 enum class Format { kText, kJson, kCsv };
 
@@ -32,7 +33,10 @@ struct Options {
   Format format = Format::kText;
   std::string output;      // --output FILE: append there instead of stdout
   std::string record;      // --record FILE: capture every byte
-  bool reconnect = false;  // monitor: keep going when the link drops
+  bool reconnect = false;  // monitor, serve: keep going when the link drops
+  // serve --listen ADDR:PORT
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 8070;
   // ports, error
   bool json = false;
   std::vector<int> codes;  // ovrin error CODE...

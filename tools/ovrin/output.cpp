@@ -11,7 +11,8 @@
 namespace ovrin_tool {
 namespace {
 
-int gCode = 0;
+// The code DescError asks for; per thread, as serve formats on many.
+thread_local int gCode = 0;
 int* CodeSource() { return &gCode; }
 
 // Days since 1970-01-01 as a civil date (proleptic Gregorian).

@@ -1,0 +1,205 @@
+"""ovrin serve over HTTP against simulated meters: the readings as JSON, CSV
+and events, the Measure request, what it refuses, and 32 streams under a
+burst.
+
+Usage: serve_test.py BUILD_DIR
+"""
+import csv
+import io
+import os
+import socket
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from serving import EventStream, ServeCase  # noqa: E402
+
+
+def wait_for(condition, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("not within %s s" % seconds)
+
+
+class ReadingsTest(ServeCase):
+    def test_measure_reaches_json_events_and_csv_in_order(self):
+        meter = self.sim("--value", "100", "--step", "5")
+        served = self.serve(ports=[meter.path]).wait_connected()
+        stream = EventStream(served)
+        self.addCleanup(stream.close)
+        self.assertEqual(stream.next()[0:2], ("state", None))
+        for _ in range(3):
+            self.assertEqual(served.measure()[0], 202)
+        # seq 1 is the meter's answer to the start-up command.
+        readings = stream.readings(4)
+        self.assertEqual([r["seq"] for r in readings], [1, 2, 3, 4])
+        self.assertEqual([r["value1"] for r in readings[1:]], [100, 105, 110])
+
+        body = served.json("/api/readings?after=2")
+        self.assertEqual(body["state"]["state"], "connected")
+        self.assertEqual(body["state"]["port"], meter.path)
+        self.assertEqual([r["seq"] for r in body["readings"]], [3, 4])
+        self.assertEqual(body["readings"], readings[2:])
+        self.assertEqual(served.json("/api/readings?after=4")["readings"], [])
+        self.assertEqual(len(served.json("/api/readings")["readings"]), 4)
+
+        status, headers, text = served.request("GET", "/readings.csv")
+        self.assertEqual(status, 200)
+        self.assertIn("attachment", headers["Content-Disposition"])
+        rows = list(csv.DictReader(io.StringIO(text)))
+        self.assertEqual([row["value1"] for row in rows], ["0", "100", "105", "110"])
+        self.assertEqual([row["time"] for row in rows], [r["time"] for r in readings])
+
+    def test_a_stream_that_comes_back_gets_what_it_missed(self):
+        meter = self.sim("--value", "7", "--step", "1")
+        served = self.serve(ports=[meter.path]).wait_connected()
+        for _ in range(3):
+            served.measure()
+        wait_for(lambda: len(served.json("/api/readings")["readings"]) == 4)
+        # As a browser reconnects: the last id it saw, and the page's own ?after.
+        for path, headers in (("/events", {"Last-Event-ID": "2"}), ("/events?after=2", {}),
+                              ("/events?after=1", {"Last-Event-ID": "2"})):
+            with self.subTest(path=path, headers=headers):
+                stream = EventStream(served, path, headers)
+                self.assertEqual([r["seq"] for r in stream.readings(2)], [3, 4])
+                stream.close()
+
+    def test_output_file_and_measure_without_a_meter(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        path = os.path.join(folder.name, "run.csv")
+        meter = self.sim("--link", os.path.join(folder.name, "meter"))
+        served = self.serve("--reconnect", "--format", "csv", "--output", path,
+                            ports=[os.path.join(folder.name, "meter")]).wait_connected()
+        served.measure()
+
+        def lines():
+            with open(path) as file:
+                return len(file.read().splitlines())
+        wait_for(lambda: lines() == 3)  # the header, the start-up answer, the distance
+        meter.stop()
+        wait_for(lambda: served.json("/api/readings")["state"]["state"] in ("lost", "reconnecting"))
+        status, _, body = served.measure()
+        self.assertEqual(status, 503, body)
+
+
+class GuardsTest(ServeCase):
+    def setUp(self):
+        super().setUp()
+        self.served = self.serve(ports=[self.sim().path]).wait_connected()
+
+    def test_refusals(self):
+        served = self.served
+        port = served.port
+        cases = [
+            # name, method, path, body, headers, status
+            ("foreign host", "GET", "/api/readings", None, {"Host": "attacker.example:%d" % port}, 403),
+            ("rebinding host, right port", "GET", "/", None, {"Host": "rebind.example:%d" % port}, 403),
+            ("wrong port in host", "GET", "/", None, {"Host": "127.0.0.1:1"}, 403),
+            ("localhost", "GET", "/", None, {"Host": "localhost:%d" % port}, 200),
+            ("measure, no origin", "POST", "/api/measure", "{}", {"Content-Type": "application/json"}, 403),
+            ("measure, other origin", "POST", "/api/measure", "{}",
+             {"Origin": "http://attacker.example", "Content-Type": "application/json"}, 403),
+            ("measure, form post", "POST", "/api/measure", "a=1",
+             {"Origin": served.origin, "Content-Type": "application/x-www-form-urlencoded"}, 415),
+            ("measure, text", "POST", "/api/measure", "{}", {"Origin": served.origin, "Content-Type": "text/plain"}, 415),
+            ("measure by GET", "GET", "/api/measure", None, {}, 405),
+            ("body too large", "POST", "/api/measure", "x" * 5000,
+             {"Origin": served.origin, "Content-Type": "application/json"}, 413),
+            ("after not a number", "GET", "/api/readings?after=abc", None, {}, 400),
+            ("after negative", "GET", "/api/readings?after=-1", None, {}, 400),
+            ("after too large", "GET", "/api/readings?after=99999999999999999999", None, {}, 400),
+            ("stream after not a number", "GET", "/events?after=x", None, {}, 400),
+            ("bad Last-Event-ID", "GET", "/events", None, {"Last-Event-ID": "1e3"}, 400),
+            ("unknown page", "GET", "/nothing", None, {}, 404),
+            ("too many header fields", "GET", "/", None, {"X-%d" % i: "1" for i in range(70)}, 431),
+            ("long URI", "GET", "/" + "a" * 3000, None, {}, 414),
+        ]
+        for name, method, path, body, headers, status in cases:
+            with self.subTest(name):
+                got, _, text = served.request(method, path, body, headers)
+                self.assertEqual(got, status, text)
+        # Whatever it refused, it goes on serving.
+        self.assertEqual(served.request("GET", "/")[0], 200)
+
+    def test_malformed_requests_get_a_clean_answer(self):
+        cases = [
+            ("not HTTP", b"hello\r\n\r\n"),
+            ("no version", b"GET /\r\nHost: x\r\n\r\n"),
+            ("header line too long", b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX: " + b"a" * 6000 + b"\r\n\r\n"),
+            ("bad chunked body", b"POST /api/measure HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                 b"zz\r\n"),
+            ("binary", bytes(range(256)) + b"\r\n\r\n"),
+        ]
+        for name, data in cases:
+            with self.subTest(name):
+                with socket.create_connection((self.served.host, self.served.port), timeout=10) as raw:
+                    raw.sendall(data)
+                    raw.shutdown(socket.SHUT_WR)
+                    answer = raw.recv(4096)
+                self.assertRegex(answer.decode(errors="replace"), r"^(HTTP/1\.1 4\d\d |$)")
+        self.assertIsNone(self.served.process.poll())
+        self.assertEqual(self.served.request("GET", "/")[0], 200)
+
+    def test_at_most_32_streams(self):
+        streams = [EventStream(self.served) for _ in range(32)]
+        try:
+            self.assertEqual({s.status for s in streams}, {200})
+            extra = EventStream(self.served)
+            self.assertEqual(extra.status, 503)
+            extra.close()
+            # The page and the API still answer with every stream open.
+            self.assertEqual(self.served.request("GET", "/api/readings")[0], 200)
+        finally:
+            for stream in streams:
+                stream.close()
+        # A stream that went away frees its place (found at its next write).
+        def another():
+            stream = EventStream(self.served)
+            stream.close()
+            return stream.status == 200
+        wait_for(another, seconds=30)
+
+
+class LoadTest(ServeCase):
+    def test_32_streams_each_get_a_1000_line_burst_in_order(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        link = os.path.join(folder.name, "meter")
+        served = self.serve("--reconnect", ports=[link])
+        streams = [EventStream(served, timeout=60) for _ in range(32)]
+        results = [None] * len(streams)
+
+        def drain(index):
+            readings = streams[index].readings(1001)
+            results[index] = (readings, time.monotonic())
+
+        threads = [threading.Thread(target=drain, args=(i,)) for i in range(len(streams))]
+        for thread in threads:
+            thread.start()
+        # The meter arrives once every stream is open: 1 000 distances in the
+        # write that answers the start-up command.
+        started = time.monotonic()
+        self.sim("--link", link, "--burst", "1000", "--value", "1", "--step", "1", "--baud", "0")
+        for thread in threads:
+            thread.join(timeout=90)
+        for stream in streams:
+            stream.close()
+        self.assertTrue(all(result is not None for result in results), "a stream did not get every reading")
+        for readings, _ in results:
+            self.assertEqual([r["seq"] for r in readings], list(range(1, 1002)))
+            self.assertEqual([r["value1"] for r in readings[1:]], list(range(1, 1001)))
+        last = max(done for _, done in results) - started
+        print("load: 32 streams x 1001 readings, all in order; the last stream done %.2f s after the meter started"
+              % last, file=sys.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,71 @@
+// The readings of a serve run, kept in memory for the page and its streams:
+// numbered from 1, the oldest dropped past a bound, and the connection's state.
+// The meter's side only appends under a short lock; every reader copies what
+// it needs and formats it on its own thread, so a slow client slows only
+// itself.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ovrin_readings.h"
+
+namespace ovrin_tool {
+
+struct NumberedReading {
+  std::uint64_t seq;
+  ovrin::Reading reading;
+};
+
+// What a stream gets at one wake.
+struct LogNews {
+  std::vector<NumberedReading> readings;  // after the stream's seq, in order
+  std::string state;                      // the state's JSON, when it changed
+  bool closed = false;                    // the run is ending
+};
+
+class ReadingLog {
+ public:
+  static constexpr std::size_t kDefaultCapacity = 100000;
+
+  explicit ReadingLog(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
+
+  // Keeps a reading as the next seq; drops the oldest past the capacity.
+  void Add(const ovrin::Reading& reading);
+  // The connection's state as a JSON object (see StateJson).
+  void SetState(const std::string& stateJson);
+  // Wakes every stream; they end.
+  void Close();
+
+  // The readings after seq `after` still kept, at most `limit`.
+  std::vector<NumberedReading> After(std::uint64_t after, std::size_t limit) const;
+  std::string State() const;
+  std::uint64_t LastSeq() const;
+
+  // Waits up to `timeout` for readings after *after or a state newer than
+  // *stateVersion, and moves both cursors past what it returns.
+  LogNews Wait(std::uint64_t* after, std::uint64_t* stateVersion, std::chrono::milliseconds timeout,
+               std::size_t limit) const;
+
+ private:
+  std::vector<NumberedReading> AfterLocked(std::uint64_t after, std::size_t limit) const;
+
+  std::size_t capacity_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::deque<NumberedReading> readings_;
+  std::uint64_t lastSeq_ = 0;
+  std::string state_ = "{}";
+  std::uint64_t stateVersion_ = 0;
+  bool closed_ = false;
+};
+
+// The JSON object of a state: {"state":"connected","port":"COM3","time":"..."}.
+std::string StateJson(const std::string& state, const std::string& port, std::int64_t utcNs);
+
+}  // namespace ovrin_tool

@@ -1,0 +1,54 @@
+// The HTTP side of `ovrin serve`: the page, the readings as JSON, CSV and a
+// stream of server-sent events, and the Measure button's request.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "reading_log.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace ovrin_tool {
+
+// What a Measure request came to.
+enum class MeasureResult { kSent, kNoMeter, kFailed };
+
+class WebServer {
+ public:
+  static constexpr int kMaxStreams = 32;  // event streams at once; more get 503
+
+  WebServer(ReadingLog& log, std::function<MeasureResult()> measure);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Binds host:port (0: any free port). False, with *error, when it cannot.
+  bool Bind(const std::string& host, int port, std::string* error);
+  // Serves on a thread of its own until Stop.
+  void Start();
+  // Ends every stream and request and the thread.
+  void Stop();
+
+  // Where the page is: "http://127.0.0.1:8070/" (an IPv6 host in brackets).
+  std::string Url() const;
+
+ private:
+  void Route();
+  bool HostAllowed(const std::string& host) const;
+
+  ReadingLog& log_;
+  std::function<MeasureResult()> measure_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  std::string host_;  // as the URL names it
+  int port_ = 0;
+  std::shared_ptr<std::atomic<int>> streams_;  // outlives a stream's last write
+};
+
+}  // namespace ovrin_tool
