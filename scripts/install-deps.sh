@@ -6,7 +6,9 @@ packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-
           libserialport-dev libcli11-dev dpkg-dev clang-format clang-tidy)
 if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
-  # need a 32-bit modem-status shim (gcc -m32).
+  # need a 32-bit modem-status shim (gcc -m32). The page of ovrin serve is
+  # tested in headless Chromium.
+  packages+=(chromium chromium-driver python3-selenium)
   packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
 fi
 sudo=""

@@ -57,6 +57,8 @@ class Served:
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(timeout=10)
+        self.process.stdout.close()
+        self.process.stderr.close()
 
 
 class EventStream:
