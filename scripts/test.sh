@@ -22,7 +22,7 @@ cmake --build "$root/build-fuzz"
 for sanitizer in address,undefined thread; do
   dir="$root/build-${sanitizer%%,*}"
   cmake -S "$root" -B "$dir" -G Ninja -DOVRIN_SANITIZE="$sanitizer" >/dev/null
-  cmake --build "$dir" --target unit_tests pty_tests load_tests ovrin-sim
+  cmake --build "$dir" --target unit_tests web_tests pty_tests load_tests ovrin-sim
 done
 
 passed=0
