@@ -9,6 +9,8 @@ if [ "${1:-}" != "--native" ]; then
   # need a 32-bit modem-status shim (gcc -m32). The page of ovrin serve is
   # tested in headless Chromium.
   packages+=(chromium chromium-driver python3-selenium)
+  # The release packages: made with CPack, checked as a user takes them.
+  packages+=(unzip lld llvm python3-pefile)
   packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
 fi
 sudo=""

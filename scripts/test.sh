@@ -25,6 +25,9 @@ for sanitizer in address,undefined thread; do
   cmake --build "$dir" --target unit_tests web_tests pty_tests load_tests ovrin-sim
 done
 
+# The release packages, from clean builds of their own.
+"$root/scripts/package.sh" >/dev/null
+
 passed=0
 failed=0
 step() {  # step NAME COMMAND...: runs one group of tests and counts it
@@ -40,5 +43,6 @@ step "asan+ubsan" ctest --test-dir "$root/build-address" -L "unit|pty" --output-
 step "leaks (lsan), 30 cycles" env OVRIN_LOAD_CYCLES=30 "$root/build-address/load_tests"
 step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-failure -j 2
 step "fuzzers" ctest --test-dir "$root/build-fuzz" --output-on-failure
+step "release packages" "$root/tests/package/check.sh" "$root/dist" "$root/build"
 echo "groups: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Checks the release packages in DIST as a developer would take them:
+#  - the Windows ZIP: its files, exports, import libraries and version
+#    (check_windows.py); a host built for the MSVC ABI and linked by lld-link
+#    against each architecture's Ovrin70.lib measures under 64- and 32-bit Wine;
+#  - the Debian package: its fields and computed dependencies, its files and
+#    the soname; installed with dpkg into a scratch root, where C and C++ hosts
+#    are built against it with find_package and pkg-config and measure.
+# Usage: check.sh DIST NATIVE_BUILD_DIR (the native build: the Wine shim)
+set -euo pipefail
+dist=$(cd "$1" && pwd)
+native=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+version=$(sed -n 's/^project(Ovrin70 VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
+work=$(mktemp -d /tmp/ovrin-package-XXXXXX)
+sims=()
+cleanup() {
+  for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
+  WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+status=0
+fail() { echo "FAILED: $*"; status=1; }
+
+# ---- The Windows ZIP ----
+zip=$dist/Ovrin70-$version-windows.zip
+unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
+unpacked=$work/zip/Ovrin70-$version-windows
+/usr/bin/python3 "$here/check_windows.py" "$unpacked" "$version" || status=1
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
+unset DISPLAY WAYLAND_DISPLAY
+wineboot -i >/dev/null 2>&1
+"$native/ovrin-sim" >"$work/sim.out" &
+sims+=($!)
+for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
+ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com5"
+for arch in x64:x86_64 x86:i686; do
+  folder=${arch%%:*}
+  target=${arch##*:}-pc-windows-msvc
+  out=$work/$folder
+  mkdir -p "$out"
+  cp "$unpacked/$folder/bin/Ovrin70.dll" "$out/"
+  if clang --target="$target" -ffreestanding -fno-builtin -O1 -Wall -Werror -I"$unpacked/include" \
+       -c "$here/msvc_host.c" -o "$out/host.obj" &&
+     lld-link /nologo /entry:start /subsystem:console /nodefaultlib /machine:"$folder" "$out/host.obj" \
+       "$unpacked/$folder/lib/Ovrin70.lib" /out:"$out/host.exe"; then
+    result=0
+    wine "$out/host.exe" >/dev/null 2>&1 || result=$?
+    [ "$result" = 0 ] && echo "msvc-style host, $folder, linked with lld-link: measured 12345" ||
+      fail "msvc-style host, $folder: exit status $result"
+  else
+    fail "msvc-style host, $folder: did not build"
+  fi
+done
+
+# ---- The Debian package ----
+deb=$dist/ovrin70_${version}_amd64.deb
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = ovrin70 ] && [ "$(field Version)" = "$version" ] && [ "$(field Architecture)" = amd64 ] ||
+  fail "deb fields: $(field Package) $(field Version) $(field Architecture)"
+depends=$(field Depends)
+[[ $depends == *"libc6 (>="* && $depends == *"libstdc++6 (>="* ]] || fail "deb depends: $depends"
+lib=usr/lib/x86_64-linux-gnu
+listing=$(dpkg-deb -c "$deb" | awk '{print $6 $7 $8}')
+for path in "$lib/libOvrin70.so.$version" "$lib/libOvrin70.so.0->libOvrin70.so.$version" \
+            "$lib/libOvrin70.so->libOvrin70.so.0" usr/include/ovrin.h usr/include/ovrin_comm.h \
+            usr/include/ovrin_types.h usr/include/ovrin_host.h usr/include/ovrin_readings.h \
+            usr/include/ovrin_diagnostics.h "$lib/cmake/Ovrin70/Ovrin70Config.cmake" \
+            "$lib/cmake/Ovrin70/Ovrin70ConfigVersion.cmake" "$lib/cmake/Ovrin70/Ovrin70Targets.cmake" \
+            "$lib/pkgconfig/ovrin70.pc" usr/bin/ovrin usr/bin/ovrin-sim usr/share/man/man1/ovrin.1.gz \
+            usr/share/man/man1/ovrin-sim.1.gz usr/share/doc/ovrin70/copyright; do
+  grep -qx "\./$path" <<<"$listing" || fail "deb: no $path"
+done
+
+root=$work/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+# The scratch root has no C library of its own: what the package depends on
+# is the machine's.
+dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb" >"$work/dpkg.log" 2>&1 ||
+  fail "dpkg -i into a scratch root: $(cat "$work/dpkg.log")"
+soname=$(objdump -p "$root/$lib/libOvrin70.so.$version" | awk '/SONAME/ {print $2}')
+[ "$soname" = libOvrin70.so.0 ] || fail "soname $soname"
+shown=$(LD_LIBRARY_PATH=$root/$lib "$root/usr/bin/ovrin" --version)
+[ "$shown" = "$version" ] || fail "ovrin --version: $shown"
+grep -qx "Version: $version" "$root/$lib/pkgconfig/ovrin70.pc" || fail "pkg-config version"
+zcat "$root/usr/share/man/man1/ovrin.1.gz" | grep -q '^\.SS ovrin serve' || fail "man page: no ovrin serve"
+"$here/../consumer/run.sh" --root "$root" || fail "hosts against the installed package"
+echo "debian package: $(basename "$deb"), depends: $depends"
+exit $status

@@ -1,0 +1,101 @@
+"""The Windows ZIP as a developer unpacks it: every file in its place, each
+DLL exporting the .def file's names as they stand (no @N on x86), each .lib
+importing exactly those names, the version resource, and programs that need
+system DLLs only.
+
+Usage: check_windows.py UNPACKED_FOLDER VERSION
+"""
+import os
+import re
+import subprocess
+import sys
+
+import pefile
+
+HEADERS = ["ovrin_types.h", "ovrin_host.h", "ovrin_comm.h", "ovrin_readings.h", "ovrin_diagnostics.h", "ovrin.h"]
+ARCHES = {  # folder: (PE machine, nm, prefix of a C name in an MSVC object)
+    "x64": (0x8664, "x86_64-w64-mingw32-nm", ""),
+    "x86": (0x14C, "i686-w64-mingw32-nm", "_"),
+}
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll"}
+
+failures = []
+
+
+def expect(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def c_interface(header):
+    """The functions of ovrin.h a Windows host can call (the queue is POSIX's)."""
+    with open(header) as file:
+        names = re.findall(r"^OVRIN_C_API [^(]*?\b(ovrin_[a-z_]+)\(", file.read(), re.M)
+    return {name for name in names if not name.startswith("ovrin_queue_")}
+
+
+def def_names(path):
+    with open(path) as file:
+        lines = [line.strip() for line in file if line.strip()]
+    expect(lines[:2] == ["LIBRARY Ovrin70.dll", "EXPORTS"], "%s: header %r" % (path, lines[:2]))
+    return set(lines[2:])
+
+
+def version_strings(pe):
+    found = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                found.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return found
+
+
+def imported_dlls(pe):
+    return {entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+
+
+def check(root, version):
+    wanted = {"README.md", "host-guide.md", "LICENSE", "THIRD-PARTY.md"}
+    wanted |= {"include/" + header for header in HEADERS}
+    for arch in ARCHES:
+        wanted |= {arch + "/bin/Ovrin70.dll", arch + "/bin/ovrin.exe", arch + "/lib/Ovrin70.lib",
+                   arch + "/lib/libOvrin70.dll.a", arch + "/lib/Ovrin70.def"}
+    present = {os.path.relpath(os.path.join(folder, name), root)
+               for folder, _, names in os.walk(root) for name in names}
+    expect(present == wanted, "files: missing %s, not expected %s" % (sorted(wanted - present), sorted(present - wanted)))
+
+    interface = c_interface(os.path.join(root, "include", "ovrin.h"))
+    major, minor, patch = (int(part) for part in version.split("."))
+    for arch, (machine, nm, prefix) in ARCHES.items():
+        names = def_names(os.path.join(root, arch, "lib", "Ovrin70.def"))
+        expect(names == interface, "%s: .def %s, ovrin.h %s" % (arch, sorted(names ^ interface), sorted(interface)))
+
+        dll = pefile.PE(os.path.join(root, arch, "bin", "Ovrin70.dll"))
+        expect(dll.FILE_HEADER.Machine == machine, "%s: DLL machine %#x" % (arch, dll.FILE_HEADER.Machine))
+        exports = {symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols if symbol.name}
+        expect(names <= exports, "%s: not exported: %s" % (arch, sorted(names - exports)))
+        expect(not [n for n in exports if n.startswith("ovrin_") and "@" in n], "%s: decorated exports" % arch)
+        strings = version_strings(dll)
+        expect(strings.get("FileVersion") == version and strings.get("ProductVersion") == version,
+               "%s: version strings %s" % (arch, strings))
+        fixed = dll.VS_FIXEDFILEINFO[0]
+        expect((fixed.FileVersionMS, fixed.FileVersionLS) == (major << 16 | minor, patch << 16),
+               "%s: fixed file version %#x %#x" % (arch, fixed.FileVersionMS, fixed.FileVersionLS))
+        expect(imported_dlls(dll) <= SYSTEM_DLLS, "%s: DLL needs %s" % (arch, imported_dlls(dll) - SYSTEM_DLLS))
+
+        tool = pefile.PE(os.path.join(root, arch, "bin", "ovrin.exe"))
+        extra = imported_dlls(tool) - SYSTEM_DLLS - {"ovrin70.dll"}
+        expect(tool.FILE_HEADER.Machine == machine and not extra, "%s: ovrin.exe machine or DLLs %s" % (arch, extra))
+
+        # What an MSVC object names: __imp_<name> (x64), __imp__<name> (x86).
+        listing = subprocess.run([nm, os.path.join(root, arch, "lib", "Ovrin70.lib")], capture_output=True,
+                                 text=True, check=True).stdout
+        imported = {symbol[len("__imp_" + prefix):] for symbol in re.findall(r" I (__imp_\S+)", listing)}
+        expect(imported == names, "%s: .lib imports %s, .def %s" % (arch, sorted(imported ^ names), len(names)))
+    print("windows zip: %d files, %d C functions on x64 and x86, version %s" % (len(present), len(interface), version))
+
+
+check(sys.argv[1], sys.argv[2])
+for failure in failures:
+    print("FAILED:", failure)
+sys.exit(1 if failures else 0)
