@@ -57,6 +57,13 @@ class ReadingsTest(ServeCase):
         self.assertEqual([row["value1"] for row in rows], ["0", "100", "105", "110"])
         self.assertEqual([row["time"] for row in rows], [r["time"] for r in readings])
 
+        # SIGTERM (as Ctrl-C) ends the run at once, open streams and all.
+        served.process.terminate()
+        self.assertEqual(served.process.wait(timeout=10), 0)
+        with self.assertRaises((EOFError, ConnectionError)):
+            while True:
+                stream.next()
+
     def test_a_stream_that_comes_back_gets_what_it_missed(self):
         meter = self.sim("--value", "7", "--step", "1")
         served = self.serve(ports=[meter.path]).wait_connected()
