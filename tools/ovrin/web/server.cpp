@@ -103,6 +103,7 @@ WebServer::WebServer(ReadingLog& log, std::function<MeasureResult()> measure)
   server_->set_read_timeout(5, 0);
   server_->set_write_timeout(5, 0);
   server_->set_keep_alive_timeout(2);
+  server_->set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}});
   Route();
 }
 
