@@ -70,7 +70,9 @@ class OvrinCommandTest(OvrinCase):
         cases = [
             (["bogus"], 2), (["measure", "--count", "0"], 2), (["measure", "--count"], 2),
             (["measure", "--frobnicate"], 2), (["error"], 2), (["error", "12x"], 2), ([], 2),
-            (["measure"], 1),
+            (["measure"], 1), (["serve", "--listen", "127.0.0.1"], 2), (["serve", "--listen", "::1:8070"], 2),
+            (["serve", "--listen", "127.0.0.1:70000"], 2), (["serve", "--listen", "192.0.2.1:0"], 6),
+            (["serve", "--listen", "127.0.0.1:0"], 1),
         ]
         for args, code in cases:
             with self.subTest(args=args):

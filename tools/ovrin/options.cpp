@@ -124,10 +124,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
   CLI::App* serve = app.add_subcommand("serve", "show the readings live on a page in the browser");
   AddSearchOptions(serve, options);
   AddOutputOptions(serve, options);
-  serve
-      ->add_option_function<std::string>(
-          "--listen", [options](const std::string& text) { ParseListen(text, options); },
-          "listen on ADDR:PORT (default 127.0.0.1:8070, this machine only; port 0: any free one)")
+  // Checking the address is parsing it: the check keeps what it read.
+  serve->add_option("--listen", "listen on ADDR:PORT (default 127.0.0.1:8070, this machine only; port 0: any free one)")
       ->check([options](const std::string& text) { return ParseListen(text, options); })
       ->type_name("ADDR:PORT");
   serve->add_flag("--reconnect", options->reconnect,
