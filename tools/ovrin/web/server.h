@@ -23,6 +23,7 @@ class WebServer {
  public:
   static constexpr int kMaxStreams = 32;  // event streams at once; more get 503
 
+  // Serves `log`; `measure` answers the Measure button, on a request thread.
   WebServer(ReadingLog& log, std::function<MeasureResult()> measure);
   ~WebServer();
   WebServer(const WebServer&) = delete;
@@ -32,7 +33,8 @@ class WebServer {
   bool Bind(const std::string& host, int port, std::string* error);
   // Serves on a thread of its own until Stop.
   void Start();
-  // Ends every stream and request and the thread.
+  // Closes the log, which ends every stream, and waits for the requests and
+  // the thread to end.
   void Stop();
 
   // Where the page is: "http://127.0.0.1:8070/" (an IPv6 host in brackets).
