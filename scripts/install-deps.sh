@@ -26,7 +26,12 @@ httplib_dir=/usr/local/include/ovrin-httplib
 install_httplib() {
   local sources=/etc/apt/sources.list.d/ovrin-deb-src.sources work
   if ! apt-get source --print-uris cpp-httplib >/dev/null 2>&1; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
+    else  # the one-line format
+      sources=/etc/apt/sources.list.d/ovrin-deb-src.list
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee "$sources" >/dev/null
+    fi
     $sudo apt-get update -qq
   fi
   work=$(mktemp -d)
