@@ -79,7 +79,8 @@ root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 # The scratch root has no C library of its own: what the package depends on
-# is the machine's.
+# is the machine's. It has no shell either, so the package's ldconfig runs
+# outside it (chrootless), where it changes nothing of ours.
 dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb" >"$work/dpkg.log" 2>&1 ||
   fail "dpkg -i into a scratch root: $(cat "$work/dpkg.log")"
 soname=$(objdump -p "$root/$lib/libOvrin70.so.$version" | awk '/SONAME/ {print $2}')
