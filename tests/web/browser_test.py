@@ -7,7 +7,6 @@ Usage: browser_test.py BUILD_DIR
 import os
 import sys
 import tempfile
-import time
 import unittest
 
 from selenium import webdriver

@@ -78,12 +78,12 @@ std::string JsonEscape(const char* bytes, std::size_t count) {
 
 std::string FormatErrorCode(int code) { return "{" + ErrorFields(code) + "}"; }
 
-namespace {
-
 std::int64_t WallClockNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
+
+namespace {
 
 // A CSV field: quoted when it needs to be, bytes outside printable ASCII as
 // \xNN (and a backslash as \\). A field a spreadsheet would take for a

@@ -12,6 +12,8 @@ namespace ovrin_tool {
 
 // The text DescError gives for a device error code.
 std::string ErrorText(int code);
+// Now, in nanoseconds since 1970 UTC.
+std::int64_t WallClockNs();
 // A time in nanoseconds since 1970 as ISO 8601 UTC with milliseconds:
 // "2026-12-08T20:27:04.123Z".
 std::string IsoTime(std::int64_t utcNs);

@@ -1,4 +1,3 @@
-#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -10,11 +9,6 @@
 
 namespace ovrin_tool {
 namespace {
-
-std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 // Hands the run to the page: every reading into the log (and the --output
 // file), every change of the connection as its state, and the open
@@ -31,10 +25,9 @@ class Publisher : public Follower {
   void Changed(const char* event, const std::string& port) override {
     // A search after a lost link is the page's "reconnecting".
     const std::string state = std::string(event) == "searching" && lost_ ? "reconnecting" : event;
-    lost_ = lost_ || state == "lost";
-    if (state == "connected") lost_ = false;
+    if (state == "lost" || state == "connected") lost_ = state == "lost";
     std::fprintf(stderr, "ovrin: %s%s%s\n", state.c_str(), port.empty() ? "" : " ", port.c_str());
-    log_.SetState(StateJson(state, port, NowNs()));
+    log_.SetState(StateJson(state, port, WallClockNs()));
     if (file_ != nullptr) file_->WriteEvent(event, port);
   }
 
