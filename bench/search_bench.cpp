@@ -23,7 +23,7 @@ double SearchMs(const std::string& preferred) {
   const auto start = Clock::now();
   ovrin::platform::Port* found = OvrinCommAccess::FindAndOpen(comm, port);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  if (found != ovrin::platform::NoPort()) ovrin::platform::ClosePort(found);
+  if (found != ovrin::platform::NoPort()) ovrin::platform::ClosePort(found, ovrin::platform::PendingOutput::kDiscard);
   return ms;
 }
 

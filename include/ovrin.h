@@ -3,9 +3,31 @@
  * C++ class OvrinComm of ovrin_comm.h, with the same behaviour.
  *
  * Ownership: ovrin_create makes a connection that the caller destroys with
- * ovrin_destroy (which closes it if open). Threading: call a connection's
- * functions from one thread at a time; ovrin_latest_record, the reading
- * functions and ovrin_error_text may be called from any thread. */
+ * ovrin_destroy (which closes it if open).
+ *
+ * Threads, as for the class:
+ * - ovrin_open, ovrin_close and ovrin_destroy: one thread at a time, and not
+ *   while another call on the same connection runs (the reading functions
+ *   excepted). From the connection's own receive thread (a reading callback)
+ *   ovrin_open and ovrin_close return 0 at once.
+ * - ovrin_measure and ovrin_set_listen: any thread, the receive thread too,
+ *   also at the same time as each other and as the reading functions; not
+ *   while the same connection is being opened, closed or destroyed. A host
+ *   that measures from a second thread keeps the connection open meanwhile.
+ * - The reading functions (ovrin_next_reading, ovrin_wait_reading,
+ *   ovrin_dropped_readings, ovrin_latest_record, ovrin_set_reading_capacity,
+ *   ovrin_set_reading_callback) and ovrin_error_text: any thread, at any
+ *   time while the connection exists. ovrin_close on another thread ends an
+ *   ovrin_wait_reading; on the receive thread ovrin_wait_reading never waits.
+ *
+ * Bad pointers: every function checks its pointers before it does anything.
+ * A NULL connection, or NULL where a result is to be written, does nothing
+ * and takes nothing off the queue: the function returns 0 (ovrin_wait_reading,
+ * ovrin_queue_wait and ovrin_queue_fd: -1) or nothing; ovrin_latest_record
+ * with a NULL connection writes an all-zero record.
+ *
+ * Time-outs in milliseconds: -1 waits without limit; 0, or any other
+ * negative value, does not wait. */
 #ifndef OVRIN_H
 #define OVRIN_H
 
@@ -87,7 +109,7 @@ typedef OvrinQueue* OvrinWindow;
 OVRIN_C_API OvrinQueue* ovrin_queue_create(void);
 OVRIN_C_API void ovrin_queue_destroy(OvrinQueue* queue);
 /* Takes the next notification into *message (OVRIN_MEASURE_READY or
- * OVRIN_LINK_LOST); timeoutMs -1 waits without limit. 1 taken, 0 time-out. */
+ * OVRIN_LINK_LOST; message may be NULL). 1 taken, 0 time-out. */
 OVRIN_C_API int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs);
 /* A descriptor, readable while notifications are pending, for poll/epoll. */
 OVRIN_C_API int ovrin_queue_fd(const OvrinQueue* queue);
@@ -114,9 +136,10 @@ OVRIN_C_API void ovrin_latest_record(const OvrinConnection* connection, OvrinRec
  * each (4096 by default; when full, the oldest is dropped and counted).
  * ovrin_next_reading takes the oldest: 1 taken, 0 none queued. */
 OVRIN_C_API int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading);
-/* Takes the oldest reading, waiting up to timeoutMs for one (-1: no limit):
- * 1 taken, 0 time-out, -1 none queued and none will come (the link is lost,
- * or the connection is not open). Needs no window and no message loop. */
+/* Takes the oldest reading, waiting up to timeoutMs for one: 1 taken, 0
+ * time-out, -1 none queued and none will come for the run the wait began in
+ * (the link is lost, or the connection is not open or was closed). Needs no
+ * window and no message loop. */
 OVRIN_C_API int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs);
 /* Readings dropped since ovrin_open because the queue was full. */
 OVRIN_C_API OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection);
@@ -126,8 +149,10 @@ OVRIN_C_API int ovrin_set_reading_capacity(OvrinConnection* connection, size_t c
 /* Calls callback for every reading, in order, on the connection's receive
  * thread, before OVRIN_MEASURE_READY is posted; the reading stays queued too.
  * The callback must be short. It may call ovrin_measure, ovrin_set_listen and
- * the reading functions; ovrin_close and ovrin_open from it return 0 at once,
- * and it must not destroy the connection. NULL removes the callback. */
+ * the reading functions (ovrin_wait_reading there takes what is queued or
+ * returns 0 at once: no reading can come while it waits); ovrin_close and
+ * ovrin_open from it return 0 at once, and it must not destroy the
+ * connection. NULL removes the callback. */
 typedef void (*OvrinReadingCallback)(const OvrinReading* reading, void* context);
 OVRIN_C_API void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context);
 

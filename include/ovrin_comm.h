@@ -12,8 +12,22 @@
 #include "ovrin_host.h"
 #include "ovrin_types.h"
 
-// One connection with one meter. Every member is called on the host's thread;
-// an open connection runs one receive thread of its own.
+// One connection with one meter. An open connection runs one receive thread
+// of its own.
+//
+// Threads:
+// - Open, Close, copying, assignment and destruction: one thread at a time,
+//   and not while another call on the same connection runs (the reading
+//   functions excepted). From the connection's own receive thread (a reading
+//   handler) Open and Close return 0 at once.
+// - DistanceMeasure, SetListen and SendCommand: any thread, the receive
+//   thread too, also at the same time as each other and as the reading
+//   functions; not while the same connection is being opened, closed or
+//   destroyed. A host that measures from a second thread keeps the
+//   connection open meanwhile.
+// - The reading functions of ovrin_readings.h and DescError: any thread, at
+//   any time while the object exists. Close on another thread ends a
+//   WaitReading; on the receive thread WaitReading never waits.
 class OVRIN_API OvrinComm {
  public:
   OvrinComm();

@@ -39,8 +39,8 @@ class OVRIN_API NotifyQueue {
 
   // Appends a notification. Never blocks; false only when memory runs out.
   bool Post(const Notification& notification);
-  // Takes the oldest notification. timeoutMs -1 waits without limit, 0 does not
-  // wait. False on time-out.
+  // Takes the oldest notification. timeoutMs -1 waits without limit; 0, or
+  // any other negative value, does not wait. False on time-out.
   bool Wait(Notification& out, int timeoutMs);
   // A descriptor that is readable while notifications are pending.
   int Fd() const;

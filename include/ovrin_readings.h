@@ -39,10 +39,14 @@ OVRIN_API bool NextReading(const OvrinComm& connection, Reading* reading);
 enum class ReadingWait {
   kTaken,     // *reading holds the oldest reading
   kTimedOut,  // none came within the time-out
-  kNoMore     // none is queued and none will come: the link is lost, or the connection is not open
+  kNoMore     // none is queued and none will come for the run the wait began in: the link is
+              // lost, or the connection is not open or was closed (and maybe opened again)
 };
-// Takes the oldest reading, waiting up to timeoutMs for one (-1: no limit).
-// Needs no window and no message loop. A Close on another thread ends the wait.
+// Takes the oldest reading, waiting up to timeoutMs for one (-1: no limit; 0
+// or any other negative value: no wait). Needs no window and no message loop.
+// A Close on another thread ends the wait. Called on the connection's own
+// receive thread (in a handler) it never waits, since no reading can come
+// meanwhile: it takes what is queued or answers kTimedOut at once.
 OVRIN_API ReadingWait WaitReading(const OvrinComm& connection, Reading* reading, int timeoutMs);
 
 // Readings dropped since Open because the queue was full: the oldest go first.
@@ -61,9 +65,10 @@ OVRIN_API MeasureRecord LatestRecord(const OvrinComm& connection);
 // well. For hosts with threads of their own: no hand-over to another thread.
 // The handler holds up the receive thread while it runs, so it must be short
 // and must not wait for the meter. It may call DistanceMeasure, SetListen and
-// the reading functions. Close and Open called from it return 0 at once
-// without doing anything, and it must not destroy the connection. Null
-// removes the handler; a call already under way may still finish after that.
+// the reading functions (WaitReading there does not wait). Close and Open
+// called from it return 0 at once without doing anything, and it must not
+// destroy the connection. Null removes the handler; a call already under way
+// may still finish after that.
 typedef void (*ReadingHandler)(const Reading& reading, void* context);
 OVRIN_API void SetReadingHandler(OvrinComm& connection, ReadingHandler handler, void* context);
 

@@ -62,21 +62,23 @@ int OvrinComm::DistanceMeasure() {
     return -1;
   }
   platform::Port* const port = ovrin::AsPort(portHandle);
-  if (port == platform::NoPort()) {
+  // An open port always has its run; the run holds the lock for commands.
+  const std::shared_ptr<ovrin::ReadingChannel> run =
+      port != platform::NoPort() ? ovrin::ChannelOf(*this, false) : nullptr;
+  if (run == nullptr) {
     ovrin::ShowMessage(ovrin::kCantSendCommand, ovrin::kStyleOk);
     platform::CloseEvent(event);
     return 0;
   }
   std::uint32_t written = 0;
-  const platform::WriteResult result =
-      platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+  platform::WriteResult result;
+  {
+    platform::MonitorLock sending(run->Sending());
+    result = platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+  }
   platform::CloseEvent(event);
   // 1 only when the command reached the port; a lost command is no success.
   if (result != platform::WriteResult::kDoneAtOnce && result != platform::WriteResult::kDoneAfterWait) return 0;
-  if (ovrin::Tracing()) {
-    const std::shared_ptr<ovrin::ReadingChannel> run = ovrin::ChannelOf(*this, false);
-    ovrin::TraceBytes(ovrin::TraceKind::kSent, run != nullptr ? run->Port() : std::string(), kMeasureCommand,
-                      sizeof kMeasureCommand);
-  }
+  ovrin::TraceBytes(ovrin::TraceKind::kSent, run->Port(), kMeasureCommand, sizeof kMeasureCommand);
   return 1;
 }

@@ -91,7 +91,7 @@ platform::Port* OpenCandidate(const std::string& name) {
     return port;
   }
   if (!platform::ConfigureForMeter(port)) {
-    platform::ClosePort(port);
+    platform::ClosePort(port, platform::PendingOutput::kDiscard);
     ovrin::TraceCandidate(name, ovrin::PortOutcome::kNotSerial);
     return platform::NoPort();
   }
@@ -145,7 +145,8 @@ OvrinHandle OvrinComm::FindAndOpen(std::string& port) {
     }
     // Without an event no candidate can be probed: the whole search ends.
     if (probed.noEvent) ovrin::ShowMessage(ovrin::kCantCreateEvent, ovrin::kStyleOk);
-    platform::ClosePort(handle);
+    // Its probe was answered or not: nothing it wrote needs to leave.
+    platform::ClosePort(handle, platform::PendingOutput::kDiscard);
     if (probed.noEvent) break;
   }
   platform::ClosePortList(list);
@@ -184,6 +185,6 @@ ovrin::PortOutcome ovrin::CheckPort(const std::string& name, int* systemError) {
   platform::Port* port = platform::OpenPort(name, &failure);
   if (systemError != nullptr) *systemError = port == platform::NoPort() ? failure.systemError : 0;
   if (port == platform::NoPort()) return OutcomeOf(failure.reason);
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kDiscard);
   return PortOutcome::kOpened;
 }

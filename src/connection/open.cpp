@@ -70,7 +70,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
     if (idleEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(idleEvent));
     if (listenEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(listenEvent));
     listenEvent = idleEvent = nullptr;
-    platform::ClosePort(ovrin::AsPort(portHandle));
+    platform::ClosePort(ovrin::AsPort(portHandle), platform::PendingOutput::kLetLeave);
     portHandle = platform::NoPort();
     return 0;
   }

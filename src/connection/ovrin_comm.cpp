@@ -16,7 +16,12 @@ OvrinComm::OvrinComm()
       notifyWindow(nullptr),
       listenEvent(nullptr),
       idleEvent(nullptr),
-      receiveThread(nullptr) {}
+      receiveThread(nullptr) {
+  // An object that was freed without its destructor (a C host's free, a
+  // memory pool) may have left an entry at this address: a new connection
+  // inherits no handler, context or queue from it.
+  ovrin::ForgetChannel(*this);
+}
 
 // Handles are never shared between objects: two owners would release them
 // twice. A copy takes what is plain data.
@@ -51,7 +56,7 @@ int OvrinComm::Close() {
   platform::WakeWaiters(ovrin::AsPort(portHandle));
   platform::JoinThread(ovrin::AsThread(receiveThread));
   receiveThread = nullptr;
-  platform::ClosePort(ovrin::AsPort(portHandle));
+  platform::ClosePort(ovrin::AsPort(portHandle), platform::PendingOutput::kLetLeave);
   platform::CloseEvent(ovrin::AsEvent(listenEvent));
   platform::CloseEvent(ovrin::AsEvent(idleEvent));
   portHandle = platform::NoPort();

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "comm_access.h"
+#include "receive_thread.h"
 
 namespace ovrin {
 namespace {
@@ -33,6 +34,7 @@ bool ReadingChannel::Begin(const std::string& port) {
   }
   oldest_ = count_ = 0;
   sequence_ = dropped_ = 0;
+  ++runs_;
   running_ = ring_ != nullptr;
   return running_;
 }
@@ -98,18 +100,17 @@ bool ReadingChannel::Take(Reading* reading) {
 }
 
 ReadingWait ReadingChannel::WaitAndTake(Reading* reading, int timeoutMs) {
-  const std::int64_t deadline = platform::MonotonicNowNs() + std::int64_t{timeoutMs} * 1000000;
+  const platform::Deadline deadline(timeoutMs);
   platform::MonitorLock hold(monitor_);
+  // A waiter answers for the run it began in: when that run ends and another
+  // begins before the waiter looks again, its answer is still "no more".
+  const std::uint64_t run = runs_;
   for (;;) {
+    if (runs_ != run) return ReadingWait::kNoMore;
     if (TakeInside(reading)) return ReadingWait::kTaken;
     if (!running_) return ReadingWait::kNoMore;
-    int leftMs = -1;
-    if (timeoutMs >= 0) {
-      const std::int64_t leftNs = deadline - platform::MonotonicNowNs();
-      if (leftNs <= 0) return ReadingWait::kTimedOut;
-      leftMs = static_cast<int>((leftNs + 999999) / 1000000);
-    }
-    monitor_.Wait(leftMs);
+    if (deadline.Passed()) return ReadingWait::kTimedOut;
+    monitor_.Wait(deadline);
   }
 }
 
@@ -167,7 +168,9 @@ bool NextReading(const OvrinComm& connection, Reading* reading) {
 ReadingWait WaitReading(const OvrinComm& connection, Reading* reading, int timeoutMs) {
   const std::shared_ptr<ReadingChannel> channel = ChannelOf(connection, false);
   if (channel == nullptr || reading == nullptr) return ReadingWait::kNoMore;
-  return channel->WaitAndTake(reading, timeoutMs);
+  // On the connection's own receive thread (in a handler) no reading can
+  // come while it waits: it takes what is queued or answers at once.
+  return channel->WaitAndTake(reading, OnReceiveThreadOf(connection) ? 0 : timeoutMs);
 }
 
 std::uint64_t DroppedReadings(const OvrinComm& connection) {

@@ -47,6 +47,11 @@ class ReadingChannel {
   void Deliver(MeasureRecord* measurement, const MeasureRecord& record, const char* line, std::size_t length,
                const Receipt& receipt);
 
+  // ---- Commands ----
+  // Held while a command is written: DistanceMeasure may come from several
+  // threads at once, and two commands must never interleave on the wire.
+  platform::Monitor& Sending() { return sending_; }
+
   // ---- The host ----
   bool Take(Reading* reading);
   ReadingWait WaitAndTake(Reading* reading, int timeoutMs);
@@ -58,6 +63,7 @@ class ReadingChannel {
   bool TakeInside(Reading* reading);
 
   platform::Monitor monitor_;
+  platform::Monitor sending_;
   std::unique_ptr<Reading[]> ring_;
   std::size_t capacity_ = kDefaultReadingCapacity;  // for the next Begin
   std::size_t size_ = 0;                            // of the ring in use
@@ -65,6 +71,7 @@ class ReadingChannel {
   std::size_t count_ = 0;
   std::uint64_t sequence_ = 0;
   std::uint64_t dropped_ = 0;
+  std::uint64_t runs_ = 0;  // Begin counts the runs
   bool running_ = false;
   std::string port_;
   ReadingInvoker invoke_ = nullptr;

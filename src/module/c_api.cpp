@@ -67,7 +67,8 @@ void ovrin_destroy(OvrinConnection* connection) { delete connection; }
 int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window) {
   std::string name;
   // On Windows both are the HWND; on POSIX an OvrinQueue begins with its NotifyQueue.
-  const int opened = connection->comm.Open(name, reinterpret_cast<ovrin::WindowHandle>(window));
+  const int opened =
+      connection != nullptr ? connection->comm.Open(name, reinterpret_cast<ovrin::WindowHandle>(window)) : 0;
   if (port != nullptr && portSize > 0) {
     const std::size_t length = name.size() < portSize ? name.size() : portSize - 1;
     std::memcpy(port, name.data(), length);
@@ -76,18 +77,25 @@ int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWi
   return opened;
 }
 
-int ovrin_close(OvrinConnection* connection) { return connection->comm.Close(); }
+int ovrin_close(OvrinConnection* connection) { return connection != nullptr ? connection->comm.Close() : 0; }
 
-int ovrin_measure(OvrinConnection* connection) { return connection->comm.DistanceMeasure(); }
+int ovrin_measure(OvrinConnection* connection) {
+  return connection != nullptr ? connection->comm.DistanceMeasure() : 0;
+}
 
-void ovrin_set_listen(OvrinConnection* connection, int listen) { connection->comm.SetListen(listen); }
+void ovrin_set_listen(OvrinConnection* connection, int listen) {
+  if (connection != nullptr) connection->comm.SetListen(listen);
+}
 
 void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record) {
-  const MeasureRecord latest = ovrin::LatestRecord(connection->comm);
+  if (record == nullptr) return;
+  const MeasureRecord latest = connection != nullptr ? ovrin::LatestRecord(connection->comm) : MeasureRecord{};
   std::memcpy(record, &latest, sizeof *record);
 }
 
 int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
+  // Checked before anything is taken: a reading taken for nowhere is lost.
+  if (connection == nullptr || reading == nullptr) return 0;
   ovrin::Reading taken;
   if (!ovrin::NextReading(connection->comm, &taken)) return 0;
   CopyReading(taken, reading);
@@ -95,6 +103,7 @@ int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
 }
 
 int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs) {
+  if (connection == nullptr || reading == nullptr) return -1;
   ovrin::Reading taken;
   switch (ovrin::WaitReading(connection->comm, &taken, timeoutMs)) {
     case ovrin::ReadingWait::kTaken:
@@ -109,14 +118,15 @@ int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int t
 }
 
 OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection) {
-  return ovrin::DroppedReadings(connection->comm);
+  return connection != nullptr ? ovrin::DroppedReadings(connection->comm) : 0;
 }
 
 int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
-  return ovrin::SetReadingCapacity(connection->comm, capacity) ? 1 : 0;
+  return connection != nullptr && ovrin::SetReadingCapacity(connection->comm, capacity) ? 1 : 0;
 }
 
 void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
+  if (connection == nullptr) return;
   ovrin::SetReadingInvoker(connection->comm, InvokeCallback, reinterpret_cast<void (*)()>(callback), context);
 }
 

@@ -22,10 +22,11 @@ OvrinQueue* ovrin_queue_create(void) {
 void ovrin_queue_destroy(OvrinQueue* queue) { delete queue; }
 
 int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs) {
+  if (queue == nullptr) return -1;
   ovrin::Notification note{};
   if (!queue->queue.Wait(note, timeoutMs)) return 0;
   if (message != nullptr) *message = note.message;
   return 1;
 }
 
-int ovrin_queue_fd(const OvrinQueue* queue) { return queue->queue.Fd(); }
+int ovrin_queue_fd(const OvrinQueue* queue) { return queue != nullptr ? queue->queue.Fd() : -1; }

@@ -15,6 +15,7 @@
 
 #include "ovrin_host.h"
 #include "ovrin_types.h"
+#include "platform/deadline.h"
 
 namespace ovrin {
 namespace platform {
@@ -75,9 +76,15 @@ enum class WriteResult {
 // own write time-out ends it. `written` receives the byte count on kDoneAtOnce.
 WriteResult WritePort(Port* port, Event* event, const void* data, std::uint32_t size, int timeoutMs,
                       std::uint32_t* written);
-// Releases the port once output still on its way has left, or the port's
-// write time-out has passed; only what is then still left is discarded.
-void ClosePort(Port* port);
+// What becomes of output still on its way when a port is released.
+enum class PendingOutput {
+  kLetLeave,  // a connection's last command: given the time a full 128-byte
+              // output queue takes at 9600 baud plus the write time-out's
+              // constant (1.15 s in all), then discarded
+  kDiscard    // a rejected search candidate: its probe was answered or not
+};
+// Releases the port. Never waits longer than kLetLeave's bound.
+void ClosePort(Port* port, PendingOutput output);
 
 // ---- Events, locks, threads, time -------------------------------------------
 
@@ -110,10 +117,10 @@ class Monitor {
 
   void Enter();
   void Leave();
-  // Called inside the monitor: leaves it until WakeAll or until timeoutMs
-  // (-1: no limit) has passed, and enters again. False on time-out; may
-  // also return early, so callers look at their state again.
-  bool Wait(int timeoutMs);
+  // Called inside the monitor: leaves it until WakeAll or the deadline, and
+  // enters again. False on time-out; may also return early, so callers look
+  // at their state again.
+  bool Wait(const Deadline& deadline);
   void WakeAll();
 
  private:

@@ -35,7 +35,7 @@ class DiscoveryPtyTest : public ::testing::Test {
     return preferred;
   }
   void CloseFound() {
-    if (found_ != nullptr) platform::ClosePort(found_);
+    if (found_ != nullptr) platform::ClosePort(found_, platform::PendingOutput::kLetLeave);
     found_ = nullptr;
   }
   platform::Port* found_ = nullptr;

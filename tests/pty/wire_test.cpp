@@ -32,7 +32,7 @@ TEST(Wire, SendMsgFramesEveryTextWithCrLfNul) {
   EXPECT_EQ(OvrinCommAccess::SendMsg(comm, port, std::string(126, 'x')), 0);
   ASSERT_TRUE(meter.AwaitReceived(expected));
   EXPECT_EQ(meter.Received(), expected);  // nothing of the refused text
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);
 }
 
 TEST(Wire, OpenProbesStartsAndMeasures) {
@@ -64,7 +64,7 @@ TEST(Wire, WriteThatCannotCompleteGivesUpAfterItsTimeOut) {
   }
   EXPECT_EQ(result, 0) << "after " << sent << " writes";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
-  platform::ClosePort(port);  // does not wait for the stalled output
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);  // does not wait for the stalled output
 }
 
 }  // namespace

@@ -56,6 +56,47 @@ PortScript& ScriptOf(const Port* port) { return gWorld->ports[port->name]; }
 
 LockedWorld Locked() { return LockedWorld(*gWorld, gLock); }
 
+namespace {
+// Threads inside a Monitor's Wait, and the gate that holds woken ones back.
+std::mutex gGateLock;
+std::condition_variable gGateChanged;
+bool gGateHeld = false;
+int gWaiting = 0;
+int gHeldBack = 0;
+}  // namespace
+
+void HoldWokenWaiters(bool hold) {
+  {
+    std::lock_guard<std::mutex> guard(gGateLock);
+    gGateHeld = hold;
+  }
+  gGateChanged.notify_all();
+}
+
+bool AwaitWaiters(int waiting, int heldBack) {
+  std::unique_lock<std::mutex> guard(gGateLock);
+  return gGateChanged.wait_for(guard, std::chrono::seconds(5),
+                               [&] { return gWaiting >= waiting && gHeldBack >= heldBack; });
+}
+
+void MonitorWaitBegins() {
+  {
+    std::lock_guard<std::mutex> guard(gGateLock);
+    ++gWaiting;
+  }
+  gGateChanged.notify_all();
+}
+
+void MonitorWaitEnds() {
+  std::unique_lock<std::mutex> guard(gGateLock);
+  --gWaiting;
+  if (!gGateHeld) return;
+  ++gHeldBack;
+  gGateChanged.notify_all();
+  gGateChanged.wait(guard, [] { return !gGateHeld; });
+  --gHeldBack;
+}
+
 World Snapshot() {
   std::lock_guard<std::mutex> hold(gLock);
   return *gWorld;
@@ -204,9 +245,10 @@ WriteResult WritePort(Port* port, Event*, const void* data, std::uint32_t size, 
   return script.writeResult;
 }
 
-void ClosePort(Port* port) {
+void ClosePort(Port* port, PendingOutput output) {
   Hold hold(fake::gLock);
   fake::gWorld->log.push_back("close " + port->name);
+  if (output == PendingOutput::kDiscard) fake::gWorld->discarded.push_back(port->name);
   fake::OpenPorts().erase(port->name);
   --fake::gWorld->liveHandles;
   delete port;
@@ -252,15 +294,23 @@ void Monitor::Enter() { StateOf(storage_).lock.lock(); }
 void Monitor::Leave() { StateOf(storage_).lock.unlock(); }
 void Monitor::WakeAll() { StateOf(storage_).changed.notify_all(); }
 
-bool Monitor::Wait(int timeoutMs) {
+bool Monitor::Wait(const Deadline& deadline) {
   MonitorState& state = StateOf(storage_);
   std::unique_lock<std::mutex> held(state.lock, std::adopt_lock);
   bool woken = true;
-  if (timeoutMs < 0) {
+  // Counted while the monitor is still entered: a wake sent after a test saw
+  // the count reaches this wait.
+  fake::MonitorWaitBegins();
+  if (deadline.Never()) {
     state.changed.wait(held);
   } else {
-    woken = state.changed.wait_for(held, std::chrono::milliseconds(timeoutMs)) == std::cv_status::no_timeout;
+    woken = state.changed.wait_until(held, deadline.End()) == std::cv_status::no_timeout;
   }
+  // A test may hold a woken waiter back, as a busy system can, before it
+  // looks at its state again.
+  held.unlock();
+  fake::MonitorWaitEnds();
+  held.lock();
   held.release();  // still entered: the caller leaves
   return woken;
 }

@@ -61,6 +61,7 @@ struct World {
 
   // What the code did. `log` holds "open NAME", "close NAME", "box TEXT", "list N".
   std::vector<std::string> log;
+  std::vector<std::string> discarded;  // ports closed with their output discarded
   std::vector<Write> writes;
   std::vector<std::pair<std::string, unsigned>> boxes;
   std::vector<ovrin::Notification> posted;
@@ -99,6 +100,15 @@ void ListMeter(const std::string& name);
 void Receive(const std::string& name, const std::string& chunk);
 // Makes the next waits of port name fail (the link is gone).
 void LoseLink(const std::string& name);
+// While held, a waiter woken inside a Monitor stops before it looks at its
+// state again, until released: as a busy system may keep it from running.
+void HoldWokenWaiters(bool hold);
+// Waits until at least `waiting` threads wait inside a Monitor and
+// `heldBack` woken ones are held back; false after 5 s.
+bool AwaitWaiters(int waiting, int heldBack);
+// Called by the fake Monitor around every wait.
+void MonitorWaitBegins();
+void MonitorWaitEnds();
 // Waits until `count` notifications were posted; false after 5 s.
 bool AwaitPosted(std::size_t count);
 // The log entries that start with prefix.

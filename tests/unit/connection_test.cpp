@@ -194,7 +194,7 @@ class SendMsgTest : public ConnectionTest {
     port_ = ovrin::platform::OpenPort("COM9", nullptr);
   }
   void TearDown() override {
-    ovrin::platform::ClosePort(port_);
+    ovrin::platform::ClosePort(port_, ovrin::platform::PendingOutput::kLetLeave);
     EXPECT_EQ(fake::Locked()->liveHandles, 0);  // the write's event was closed
     ConnectionTest::TearDown();
   }

@@ -17,7 +17,8 @@ class DiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override { fake::Reset(); }
   void TearDown() override {
-    if (found_ != nullptr && found_ != NoPort()) ovrin::platform::ClosePort(found_);
+    if (found_ != nullptr && found_ != NoPort())
+      ovrin::platform::ClosePort(found_, ovrin::platform::PendingOutput::kLetLeave);
     EXPECT_EQ(fake::Locked()->liveHandles, 0) << "a search left something open";
     fake::Reset();
   }
@@ -158,6 +159,8 @@ TEST_F(DiscoveryTest, CandidatesThatFailAreSkipped) {
   Meter("COM6");
   EXPECT_EQ(Find(""), "COM6");
   EXPECT_EQ(fake::LogOf("close"), (std::vector<std::string>{"close COM2", "close COM3", "close COM4", "close COM5"}));
+  // Rejected candidates are let go at once: nothing they wrote waits to leave.
+  EXPECT_EQ(fake::Locked()->discarded, (std::vector<std::string>{"COM2", "COM3", "COM4", "COM5"}));
 }
 
 TEST_F(DiscoveryTest, AnswerMustBeQueuedWhenTheFirstWaitEnds) {

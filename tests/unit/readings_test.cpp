@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,6 +169,81 @@ TEST_F(ReadingsTest, HandlerSeesEveryReadingAndCannotCloseFromInside) {
   EXPECT_EQ(log.closes, std::vector<int>{0});
   EXPECT_EQ(log.opens, std::vector<int>{0});
   EXPECT_EQ(fake::LogOf("open COM1").size(), 1u);
+}
+
+// ---- The edges of the queue ----
+
+struct Drainer {
+  OvrinComm* comm = nullptr;
+  std::vector<std::uint64_t> taken;  // on the receive thread; read after Close
+  std::vector<ReadingWait> waits;
+};
+
+// Takes everything queued, then waits for more on its own receive thread.
+void DrainThenWait(const Reading&, void* context) {
+  auto* drainer = static_cast<Drainer*>(context);
+  Reading reading{};
+  while (ovrin::NextReading(*drainer->comm, &reading)) drainer->taken.push_back(reading.sequence);
+  drainer->waits.push_back(ovrin::WaitReading(*drainer->comm, &reading, -1));
+}
+
+void Count(const Reading&, void* context) { ++*static_cast<int*>(context); }
+
+TEST_F(ReadingsTest, AWaitInTheHandlerAnswersAtOnceAndCloseReturns) {
+  Drainer drainer;
+  drainer.comm = &comm_;
+  ovrin::SetReadingHandler(comm_, DrainThenWait, &drainer);
+  Open();
+  fake::Receive("COM1", Lines(1, 3));
+  AwaitRecord(3);
+  EXPECT_EQ(comm_.Close(), 1);  // a handler blocked in its wait would hold this for ever
+  EXPECT_EQ(drainer.taken, (std::vector<std::uint64_t>{1, 2, 3}));
+  EXPECT_EQ(drainer.waits, std::vector<ReadingWait>(3, ReadingWait::kTimedOut));
+}
+
+TEST_F(ReadingsTest, TimeOutsBelowMinusOneDoNotWait) {
+  Open();
+  Reading reading{};
+  for (int timeoutMs : {0, -2, -1000})
+    EXPECT_EQ(ovrin::WaitReading(comm_, &reading, timeoutMs), ReadingWait::kTimedOut);
+}
+
+TEST_F(ReadingsTest, AWaiterAnswersForItsOwnRunWhenTheNextBeginsFirst) {
+  Open();
+  ReadingWait waited = ReadingWait::kTaken;
+  std::thread waiter([&] {
+    Reading reading{};
+    waited = ovrin::WaitReading(comm_, &reading, -1);
+  });
+  ASSERT_TRUE(fake::AwaitWaiters(1, 0));
+  // Woken by the lost link, the waiter is held back until a new run began.
+  fake::HoldWokenWaiters(true);
+  fake::LoseLink("COM1");
+  ASSERT_TRUE(fake::AwaitWaiters(0, 1));
+  comm_.Close();
+  fake::Locked()->ports["COM1"].waitResults.clear();
+  Open();
+  fake::HoldWokenWaiters(false);
+  waiter.join();
+  EXPECT_EQ(waited, ReadingWait::kNoMore) << "the run it waited on ended";
+}
+
+TEST_F(ReadingsTest, AnObjectAtAFreedOnesAddressStartsClean) {
+  int calls = 0;
+  alignas(OvrinComm) unsigned char storage[sizeof(OvrinComm)];
+  // A host that frees a connection without destroying it leaves its entry.
+  auto* freed = new (storage) OvrinComm;
+  ovrin::SetReadingHandler(*freed, Count, &calls);
+  ASSERT_TRUE(ovrin::SetReadingCapacity(*freed, 1));
+  auto* fresh = new (storage) OvrinComm;
+  std::string port;
+  ASSERT_EQ(fresh->Open(port, nullptr), 1);
+  fake::Receive("COM1", Lines(1, 2));
+  Reading reading{};
+  EXPECT_EQ(ovrin::WaitReading(*fresh, &reading, 5000), ReadingWait::kTaken);
+  EXPECT_EQ(reading.sequence, 1u) << "the old capacity of 1 would have dropped it";
+  fresh->~OvrinComm();
+  EXPECT_EQ(calls, 0) << "the old handler was inherited";
 }
 
 }  // namespace

@@ -93,11 +93,12 @@ bool NotifyQueue::Post(const Notification& notification) {
 }
 
 bool NotifyQueue::Wait(Notification& out, int timeoutMs) {
+  const platform::Deadline deadline(timeoutMs);
   std::unique_lock<std::mutex> hold(state_->lock);
   auto hasOne = [this] { return !state_->pending.empty(); };
-  if (timeoutMs < 0) {
+  if (deadline.Never()) {
     state_->posted.wait(hold, hasOne);
-  } else if (!state_->posted.wait_for(hold, std::chrono::milliseconds(timeoutMs), hasOne)) {
+  } else if (!state_->posted.wait_until(hold, deadline.End(), hasOne)) {
     return false;
   }
   out = state_->pending.front();

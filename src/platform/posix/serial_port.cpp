@@ -30,6 +30,11 @@ constexpr int kWriteMsPerByte = 50;
 constexpr int kWriteMsConstant = 1000;
 // How often Close looks whether output has drained.
 constexpr int kDrainPollMs = 5;
+// What Close lets output take beyond the write time-out's constant: a full
+// 128-byte output queue at 9600 baud (133 ms), as much as the Windows build's
+// port holds. A UART whose flow control is held off would otherwise keep a
+// large queue, and Close, for minutes.
+constexpr int kOutputQueueMs = 150;
 
 int QueuedOutput(int fd) {
   int queued = 0;
@@ -157,15 +162,17 @@ WriteResult WritePort(Port* port, Event* /*event*/, const void* data, std::uint3
   return waited ? WriteResult::kDoneAfterWait : WriteResult::kDoneAtOnce;
 }
 
-void ClosePort(Port* port) {
-  // A command written just before Close still leaves: output is given the
-  // port's write time-out to drain. What is then still left is discarded,
-  // or close() would wait up to 30 s for the tty to send it. Nothing is
-  // flushed when nothing is left: on some drivers (pseudo-terminals among
-  // them) a flush also drops what is already on its way to the far end.
-  const Deadline deadline(kWriteMsPerByte * QueuedOutput(port->fd) + kWriteMsConstant);
-  while (QueuedOutput(port->fd) > 0 && !deadline.Passed()) SleepMs(kDrainPollMs);
-  tcflush(port->fd, QueuedOutput(port->fd) > 0 ? TCIOFLUSH : TCIFLUSH);
+void ClosePort(Port* port, PendingOutput output) {
+  // A command written just before Close still leaves, within the bound. What
+  // is then still left is discarded, or close() would wait up to 30 s for
+  // the tty to send it. Nothing is flushed when nothing is left: on some
+  // drivers (pseudo-terminals among them) a flush also drops what is already
+  // on its way to the far end.
+  if (output == PendingOutput::kLetLeave) {
+    const Deadline deadline(kOutputQueueMs + kWriteMsConstant);
+    while (QueuedOutput(port->fd) > 0 && !deadline.Passed()) SleepMs(kDrainPollMs);
+  }
+  tcflush(port->fd, output == PendingOutput::kDiscard || QueuedOutput(port->fd) > 0 ? TCIOFLUSH : TCIFLUSH);
   ioctl(port->fd, TIOCNXCL);
   flock(port->fd, LOCK_UN);
   close(port->fd);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 #include "platform/platform.h"
@@ -77,12 +78,14 @@ void Monitor::Enter() { pthread_mutex_lock(&StateOf(storage_).lock); }
 void Monitor::Leave() { pthread_mutex_unlock(&StateOf(storage_).lock); }
 void Monitor::WakeAll() { pthread_cond_broadcast(&StateOf(storage_).changed); }
 
-bool Monitor::Wait(int timeoutMs) {
+bool Monitor::Wait(const Deadline& deadline) {
   MonitorState& state = StateOf(storage_);
-  if (timeoutMs < 0) return pthread_cond_wait(&state.changed, &state.lock) == 0;
-  const std::int64_t until = NowNs(CLOCK_MONOTONIC) + std::int64_t{timeoutMs} * 1000000;
-  const timespec deadline{static_cast<time_t>(until / 1000000000), static_cast<long>(until % 1000000000)};
-  return pthread_cond_timedwait(&state.changed, &state.lock, &deadline) != ETIMEDOUT;
+  if (deadline.Never()) return pthread_cond_wait(&state.changed, &state.lock) == 0;
+  // The steady clock is CLOCK_MONOTONIC, the clock the condition waits on.
+  const std::int64_t until =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.End().time_since_epoch()).count();
+  const timespec end{static_cast<time_t>(until / 1000000000), static_cast<long>(until % 1000000000)};
+  return pthread_cond_timedwait(&state.changed, &state.lock, &end) != ETIMEDOUT;
 }
 
 std::int64_t UtcNowNs() { return NowNs(CLOCK_REALTIME); }

@@ -170,8 +170,10 @@ WriteResult WritePort(Port* meter, Event* event, const void* data, std::uint32_t
 }
 
 // Output still on its way is not purged: a command written just before
-// Close still leaves. The driver sends it within the port's write time-out.
-void ClosePort(Port* port) { CloseHandle(Win(port)); }
+// Close still leaves. The driver sends it within the port's write time-out,
+// and closing the handle does not wait for it, so a rejected candidate needs
+// nothing else either.
+void ClosePort(Port* port, PendingOutput) { CloseHandle(Win(port)); }
 
 }  // namespace platform
 }  // namespace ovrin

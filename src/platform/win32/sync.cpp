@@ -51,9 +51,9 @@ void Monitor::Enter() { AcquireSRWLockExclusive(&StateOf(storage_).lock); }
 void Monitor::Leave() { ReleaseSRWLockExclusive(&StateOf(storage_).lock); }
 void Monitor::WakeAll() { WakeAllConditionVariable(&StateOf(storage_).changed); }
 
-bool Monitor::Wait(int timeoutMs) {
+bool Monitor::Wait(const Deadline& deadline) {
   MonitorState& state = StateOf(storage_);
-  const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  const DWORD limit = deadline.Never() ? INFINITE : static_cast<DWORD>(deadline.LeftMs());
   return SleepConditionVariableSRW(&state.changed, &state.lock, limit, 0) != FALSE;
 }
 
