@@ -59,7 +59,7 @@ void WritesAndWaitsOnTheMetersPort(const std::string& name) {
   CHECK(std::string(answer) == "@E203\r\n");
   CHECK(platform::ReadQueued(port, event, answer, sizeof answer) == 0);  // never waits
   platform::CloseEvent(event);
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);
 }
 
 void WaitsOnASilentPort(const std::string& name) {
@@ -81,7 +81,7 @@ void WaitsOnASilentPort(const std::string& name) {
   waiter = CreateThread(nullptr, 0, WaitWithoutLimit, port, 0, nullptr);
   CHECK(WaitForSingleObject(waiter, 3000) == WAIT_OBJECT_0);
   CloseHandle(waiter);
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);
 }
 
 // Line settings, time-outs and the event mask, as the opened port reports
@@ -135,7 +135,7 @@ void LineSettingsReadBack(const std::string& name) {
   before.fOutX = before.fInX = before.fOutxCtsFlow = FALSE;
   before.fRtsControl = RTS_CONTROL_ENABLE;
   SetCommState(port, &before);
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);
 }
 
 double NowMs() {
@@ -185,7 +185,7 @@ void SendMsgBoundWhenTheWriteStaysPending(const std::string& name) {
   std::printf("  the meter answered %ld command lines\n", answered);
   CHECK(answers.size() % 7 == 0 && answered == written);
   platform::CloseEvent(event);
-  platform::ClosePort(port);
+  platform::ClosePort(port, platform::PendingOutput::kLetLeave);
 }
 
 }  // namespace

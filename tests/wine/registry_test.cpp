@@ -59,7 +59,7 @@ std::string Search(const std::string& preferred) {
   std::string port = preferred;
   platform::Port* const found = OvrinCommAccess::FindAndOpen(comm, port);
   if (found == platform::NoPort()) return "";
-  platform::ClosePort(found);
+  platform::ClosePort(found, platform::PendingOutput::kLetLeave);
   return port;
 }
 

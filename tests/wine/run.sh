@@ -5,6 +5,8 @@
 set -euo pipefail
 native=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
+. "$(dirname "$0")/loader.sh"
+use_wine "$windows/Ovrin70.dll"
 work=$(mktemp -d /tmp/ovrin-wine-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's waits for port events ask a pseudo-terminal for its modem lines.
