@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ovrin_comm.h"
+#include "ovrin_readings.h"
 
 namespace {
 
@@ -45,6 +45,7 @@ int main() {
   HWND window = CreateWindowExA(0, windowClass.lpszClassName, "meter", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 windowClass.hInstance, nullptr);
   std::string port;
+  ovrin::NotifyLinkLost(gMeter, true);  // WM_LINK_LOST is posted only on request
   if (gMeter.Open(port, window) != 1) {
     std::printf("no meter found\n");
     return 1;

@@ -146,6 +146,9 @@ OVRIN_C_API OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection
 /* The queue's size (1 to 1048576) from the next ovrin_open: 1 set, 0 refused
  * (the connection is open, or the size is out of range). */
 OVRIN_C_API int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity);
+/* Posts OVRIN_LINK_LOST to the window when the link is lost (notify nonzero);
+ * off unless asked for, since a classic host may use WM_USER + 101 itself. */
+OVRIN_C_API void ovrin_notify_link_lost(OvrinConnection* connection, int notify);
 /* Calls callback for every reading, in order, on the connection's receive
  * thread, before OVRIN_MEASURE_READY is posted; the reading stays queued too.
  * The callback must be short. It may call ovrin_measure, ovrin_set_listen and

@@ -60,6 +60,12 @@ OVRIN_API bool SetReadingCapacity(OvrinComm& connection, std::size_t capacity);
 // A copy of `measurement` that is never half of one line and half of the next.
 OVRIN_API MeasureRecord LatestRecord(const OvrinComm& connection);
 
+// Posts WM_LINK_LOST (wParam 0, lParam 0) to the connection's window when the
+// receive thread ends because the link is gone. Off unless asked for: a
+// classic host may use WM_USER + 101 for a message of its own. Stays as set
+// across Close and Open.
+OVRIN_API void NotifyLinkLost(OvrinComm& connection, bool notify);
+
 // Called on the receive thread for every reading, in order, just after it was
 // queued and before WM_MEASURE_READY is posted; the reading stays queued as
 // well. For hosts with threads of their own: no hand-over to another thread.

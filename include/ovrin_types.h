@@ -22,7 +22,8 @@
 // Posted to the host's window after every reply line: wParam 1, lParam 0.
 #define WM_MEASURE_READY 1124
 // Posted once when the receive thread ends because the link to the meter is
-// gone (never on Close): wParam 0, lParam 0.
+// gone (never on Close), to hosts that asked for it with ovrin::NotifyLinkLost:
+// wParam 0, lParam 0.
 #define WM_LINK_LOST 1125
 
 // What a reply line was, by the key it starts with.

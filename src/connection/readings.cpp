@@ -131,6 +131,16 @@ void ReadingChannel::SetHandler(ReadingInvoker invoke, void (*target)(), void* c
   context_ = context;
 }
 
+void ReadingChannel::SetNotifyLinkLost(bool notify) {
+  platform::MonitorLock hold(monitor_);
+  notifyLinkLost_ = notify;
+}
+
+bool ReadingChannel::NotifiesLinkLost() {
+  platform::MonitorLock hold(monitor_);
+  return notifyLinkLost_;
+}
+
 std::shared_ptr<ReadingChannel> ChannelOf(const OvrinComm& connection, bool create) {
   platform::ScopedProcessLock lock;
   Table& channels = Channels();
@@ -187,6 +197,11 @@ MeasureRecord LatestRecord(const OvrinComm& connection) {
   const std::shared_ptr<ReadingChannel> channel = ChannelOf(connection, false);
   // Without a channel the connection was never opened: nothing writes the record.
   return channel != nullptr ? channel->Latest(connection.measurement) : connection.measurement;
+}
+
+void NotifyLinkLost(OvrinComm& connection, bool notify) {
+  const std::shared_ptr<ReadingChannel> channel = ChannelOf(connection, notify);
+  if (channel != nullptr) channel->SetNotifyLinkLost(notify);
 }
 
 void SetReadingHandler(OvrinComm& connection, ReadingHandler handler, void* context) {

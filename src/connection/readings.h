@@ -58,6 +58,9 @@ class ReadingChannel {
   std::uint64_t Dropped();
   MeasureRecord Latest(const MeasureRecord& measurement);
   void SetHandler(ReadingInvoker invoke, void (*target)(), void* context);
+  // Whether the host asked for WM_LINK_LOST.
+  void SetNotifyLinkLost(bool notify);
+  bool NotifiesLinkLost();
 
  private:
   bool TakeInside(Reading* reading);
@@ -73,6 +76,7 @@ class ReadingChannel {
   std::uint64_t dropped_ = 0;
   std::uint64_t runs_ = 0;  // Begin counts the runs
   bool running_ = false;
+  bool notifyLinkLost_ = false;
   std::string port_;
   ReadingInvoker invoke_ = nullptr;
   void (*target_)() = nullptr;

@@ -91,7 +91,7 @@ unsigned ReceiveThreadProc(void* connection) {
   if (stopped) return kStopped;
   TraceLink(TraceKind::kLinkLost, readings->Port());
   const WindowHandle window = OvrinCommAccess::NotifyWindow(comm);
-  if (window != nullptr) platform::PostNotification(window, WM_LINK_LOST, 0, 0);
+  if (window != nullptr && readings->NotifiesLinkLost()) platform::PostNotification(window, WM_LINK_LOST, 0, 0);
   return kFailed;
 }
 

@@ -125,6 +125,10 @@ int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
   return connection != nullptr && ovrin::SetReadingCapacity(connection->comm, capacity) ? 1 : 0;
 }
 
+void ovrin_notify_link_lost(OvrinConnection* connection, int notify) {
+  if (connection != nullptr) ovrin::NotifyLinkLost(connection->comm, notify != 0);
+}
+
 void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
   if (connection == nullptr) return;
   ovrin::SetReadingInvoker(connection->comm, InvokeCallback, reinterpret_cast<void (*)()>(callback), context);

@@ -287,6 +287,7 @@ TEST_F(EndToEndTest, SettingsFileInTheWayDoesNotStopOpen) {
 TEST_F(EndToEndTest, LostLinkMidLineStopsTheThreadAndTellsTheHost) {
   PortEnvironment environment({});
   auto meter = std::make_unique<PtyMeter>(ProbeOnly);
+  ovrin::NotifyLinkLost(comm_, true);
   OpenOn(*meter, environment, &queue_);
   meter->Send("12....+000");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));

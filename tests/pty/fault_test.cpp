@@ -48,6 +48,7 @@ class FaultTest : public ::testing::Test {
 
 TEST_F(FaultTest, MeterVanishingWhileIdleCostsNothingAfterwards) {
   auto meter = std::make_unique<PtyMeter>(ProbeOnly);
+  ovrin::NotifyLinkLost(comm_, true);
   Open(*meter);
   meter->Hangup();
   EXPECT_EQ(Drain(1000), (std::vector<unsigned>{WM_LINK_LOST}));

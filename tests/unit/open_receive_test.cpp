@@ -146,18 +146,29 @@ TEST_F(OpenTest, ThreadWithoutItsEventTellsTheUserAndCloseStillWorks) {
   EXPECT_TRUE(fake::Locked()->posted.empty());
 }
 
-TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsTheHostOnce) {
-  ASSERT_EQ(Open(), 1);
-  fake::Receive("COM1", "12....+000");  // mid-line
-  fake::LoseLink("COM1");
-  ASSERT_TRUE(fake::AwaitPosted(1));
-  EXPECT_EQ(fake::Locked()->posted[0].message, static_cast<unsigned>(WM_LINK_LOST));
-  EXPECT_EQ(fake::Locked()->posted[0].wParam, 0u);
-  EXPECT_EQ(comm_.Close(), 1);
-  EXPECT_EQ(fake::Locked()->posted.size(), 1u);
+TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsOnlyAHostThatAsked) {
+  for (const bool asked : {false, true}) {
+    fake::Locked()->ports["COM1"].waitResults.clear();
+    fake::Locked()->posted.clear();
+    ovrin::NotifyLinkLost(comm_, asked);
+    ASSERT_EQ(Open(), 1);
+    fake::Receive("COM1", "12....+000");  // mid-line
+    fake::Receive("COM1", "?\r\n");
+    ASSERT_TRUE(fake::AwaitPosted(1));
+    fake::LoseLink("COM1");
+    ovrin::Reading reading{};
+    while (ovrin::WaitReading(comm_, &reading, 5000) == ovrin::ReadingWait::kTaken) {
+    }
+    EXPECT_EQ(comm_.Close(), 1);
+    const std::vector<ovrin::Notification> posted = fake::Snapshot().posted;
+    ASSERT_EQ(posted.size(), asked ? 2u : 1u) << "a classic host may use WM_USER + 101 itself";
+    EXPECT_EQ(posted[0].message, static_cast<unsigned>(WM_MEASURE_READY));
+    if (asked) EXPECT_EQ(posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
+  }
 }
 
 TEST_F(OpenTest, WaitFailingForGoodIsALostLink) {
+  ovrin::NotifyLinkLost(comm_, true);
   ASSERT_EQ(Open(), 1);
   fake::Receive("COM1", "?\r\n");
   ASSERT_TRUE(fake::AwaitPosted(1));
