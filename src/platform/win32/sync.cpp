@@ -1,6 +1,7 @@
 // Events, the process lock and threads on Windows.
 #include <windows.h>
 
+#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
@@ -57,9 +58,26 @@ bool Monitor::Wait(const Deadline& deadline) {
   return SleepConditionVariableSRW(&state.changed, &state.lock, limit, 0) != FALSE;
 }
 
+namespace {
+
+// The precise clock arrived with Windows 8; Windows 7 has the coarse one
+// (1 to 16 ms) only. Looked up once, so the DLL still loads on Windows 7.
+using FileTimeClock = void(WINAPI*)(FILETIME*);
+FileTimeClock SystemTimeClock() {
+  static const FileTimeClock clock = [] {
+    const FARPROC precise = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+    FileTimeClock found = GetSystemTimeAsFileTime;
+    if (precise != nullptr) std::memcpy(&found, &precise, sizeof found);
+    return found;
+  }();
+  return clock;
+}
+
+}  // namespace
+
 std::int64_t UtcNowNs() {
   FILETIME now{};
-  GetSystemTimePreciseAsFileTime(&now);
+  SystemTimeClock()(&now);
   const std::int64_t ticks = (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return (ticks - kFileTimeAt1970) * 100;
 }
