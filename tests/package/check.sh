@@ -34,6 +34,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
 unset DISPLAY WAYLAND_DISPLAY
 use_wine "$unpacked/x64/bin/Ovrin70.dll"
+wineserver -p >/dev/null 2>&1  # the HARDWARE keys live only as long as the server
 wineboot -i >/dev/null 2>&1
 "$native/ovrin-sim" >"$work/sim.out" &
 sims+=($!)
@@ -60,6 +61,29 @@ for arch in x64:x86_64 x86:i686; do
     fi
   else
     fail "msvc-style host, $folder: did not build"
+  fi
+done
+
+# The class as Visual C++ 7.0 and MFC hosts see it (tests/package/vc): the
+# meter is COM12, the only port listed, and nothing is remembered.
+ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com12"
+wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v Serial12 /t REG_SZ /d COM12 /f >/dev/null
+for folder in x64 x86; do
+  out=$work/vc-$folder
+  if ! "$here/vc/build_host.sh" "$folder" "$unpacked/$folder/lib/Ovrin70.lib" "$out"; then
+    fail "Visual C++ host, $folder: did not build"
+    continue
+  fi
+  if [ "$folder" = x86 ] && ! runs_32bit; then
+    echo "Visual C++ host, x86: built and linked, not run: this machine cannot run 32-bit programs"
+    continue
+  fi
+  cp "$unpacked/$folder/bin/Ovrin70.dll" "$out/"
+  if output=$(WINE_LOADER=$(wine_loader "$out/Ovrin70.dll") wine "$out/vc_host.exe" 2>&1); then
+    echo "Visual C++ host, $folder: the class with MFC's CString and MSVCR70's heap: $(tail -n 1 <<<"$output")"
+  else
+    fail "Visual C++ host, $folder:"$'\n'"$output"
   fi
 done
 

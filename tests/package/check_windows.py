@@ -17,6 +17,24 @@ ARCHES = {  # folder: (PE machine, nm, prefix of a C name in an MSVC object)
     "x64": (0x8664, "x86_64-w64-mingw32-nm", ""),
     "x86": (0x14C, "i686-w64-mingw32-nm", "_"),
 }
+# The class and DescError as a Visual C++ host names them, each as
+# llvm-undname reads its export: members __thiscall on x86 (the one
+# convention of x64 reads as __cdecl), DescError __cdecl.
+CSTRING = "class ATL::CStringT<char, class StrTraitMFC_DLL<char, class ATL::ChTraitsCRT<char>>>"
+CLASS_EXPORTS = [
+    "public: {cc} OvrinComm::OvrinComm(void)",
+    "public: {cc} OvrinComm::OvrinComm(class OvrinComm const &)",
+    "public: class OvrinComm & {cc} OvrinComm::operator=(class OvrinComm const &)",
+    "public: virtual {cc} OvrinComm::~OvrinComm(void)",
+    "public: int {cc} OvrinComm::Open(" + CSTRING + " &, struct HWND__*)",
+    "public: int {cc} OvrinComm::Close(void)",
+    "public: int {cc} OvrinComm::DistanceMeasure(void)",
+    "public: void {cc} OvrinComm::SetListen(int)",
+    "public: int {cc} OvrinComm::SendCommand(unsigned int, unsigned int, unsigned int)",
+    "private: void * {cc} OvrinComm::FindAndOpen(" + CSTRING + " &)",
+    "private: int {cc} OvrinComm::SendMsg(void *, " + CSTRING + ")",
+    "void __cdecl DescError(int * (__cdecl *)(void), char *, int)",
+]
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll"}
 
 failures = []
@@ -68,7 +86,16 @@ def check(root, version):
     major, minor, patch = (int(part) for part in version.split("."))
     for arch, (machine, nm, prefix) in ARCHES.items():
         names = def_names(os.path.join(root, arch, "lib", "Ovrin70.def"))
-        expect(names == interface, "%s: .def %s, ovrin.h %s" % (arch, sorted(names ^ interface), sorted(interface)))
+        c_names = {name for name in names if not name.startswith("?")}
+        expect(c_names == interface, "%s: .def %s, ovrin.h %s" % (arch, sorted(c_names ^ interface), sorted(interface)))
+        decorated = sorted(names - c_names)
+        shown = subprocess.run(["llvm-undname"], input="\n".join(decorated), capture_output=True, text=True,
+                               check=True).stdout.split("\n")
+        readable = sorted(line for line in shown if line and not line.startswith("?"))
+        convention = "__thiscall" if arch == "x86" else "__cdecl"
+        wanted_class = sorted(line.format(cc=convention) for line in CLASS_EXPORTS)
+        expect(readable == wanted_class, "%s: the class for Visual C++: %s" % (arch, sorted(set(readable) ^ set(wanted_class))))
+        print("%s exports for Visual C++ hosts:\n  %s" % (arch, "\n  ".join(readable)))
 
         dll = pefile.PE(os.path.join(root, arch, "bin", "Ovrin70.dll"))
         expect(dll.FILE_HEADER.Machine == machine, "%s: DLL machine %#x" % (arch, dll.FILE_HEADER.Machine))
@@ -90,7 +117,9 @@ def check(root, version):
         # What an MSVC object names: __imp_<name> (x64), __imp__<name> (x86).
         listing = subprocess.run([nm, os.path.join(root, arch, "lib", "Ovrin70.lib")], capture_output=True,
                                  text=True, check=True).stdout
-        imported = {symbol[len("__imp_" + prefix):] for symbol in re.findall(r" I (__imp_\S+)", listing)}
+        # A decorated C++ name is imported as it stands, a C name with the prefix.
+        imported = {symbol[len("__imp_"):] if symbol.startswith("__imp_?") else symbol[len("__imp_" + prefix):]
+                    for symbol in re.findall(r" I (__imp_\S+)", listing)}
         expect(imported == names, "%s: .lib imports %s, .def %s" % (arch, sorted(imported ^ names), len(names)))
     print("windows zip: %d files, %d C functions on x64 and x86, version %s" % (len(present), len(interface), version))
 
