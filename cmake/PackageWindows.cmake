@@ -3,6 +3,7 @@
 #   x64/, x86/        bin/ (Ovrin70.dll, ovrin.exe), lib/ (Ovrin70.lib for
 #                     Visual Studio, libOvrin70.dll.a for MinGW, Ovrin70.def)
 #   README.md, host-guide.md, LICENSE, THIRD-PARTY.md
+#   bindings/dotnet/Ovrin70.cs, bindings/vba/Ovrin70.bas
 # OVRIN_PACKAGE_X86_BUILD names the i686 build tree whose library and tools
 # go under x86/.
 set(OVRIN_PACKAGE_X86_BUILD "" CACHE PATH "the i686 build tree to take x86/ from")

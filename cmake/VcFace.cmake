@@ -1,7 +1,10 @@
 # Builds the Visual C++ face of OvrinComm (src/module/vc) for the MinGW link
 # of Ovrin70.dll, and writes the .def file of everything the DLL exports.
 # Run with cmake -P and: CLANG OBJCOPY NM TRIPLE SOURCES (;-list) OUT_DIR
-# C_DEF (the C interface's .def) DEF (the one to write).
+# C_DEF (the C interface's .def) C_OBJECTS (the C interface's objects) DEF
+# (the one to write). On x86 the C functions are __stdcall: the .def names
+# each with the size of its arguments (ovrin_open@16), read from the objects,
+# which the import library needs; the DLL exports them without it (--kill-at).
 #
 # clang compiles the face for Visual C++'s ABI, so every exported name is the
 # one Visual C++ gives it. GNU ld then takes the objects with two changes:
@@ -52,6 +55,16 @@ foreach(object ${objects})
 endforeach()
 
 file(READ ${C_DEF} def)
+if(TRIPLE MATCHES "^i686")
+  execute_process(COMMAND ${NM} --defined-only --extern-only --format=just-symbols ${C_OBJECTS}
+                  OUTPUT_VARIABLE c_symbols)
+  string(REGEX MATCHALL "_ovrin_[a-z_]+@[0-9]+" stdcall "${c_symbols}")
+  foreach(symbol ${stdcall})
+    string(REGEX REPLACE "^_(ovrin_[a-z_]+)@.*" "\\1" name ${symbol})
+    string(SUBSTRING ${symbol} 1 -1 decorated)
+    string(REGEX REPLACE "  ${name}\n" "  ${decorated}\n" def "${def}")
+  endforeach()
+endif()
 foreach(symbol ${exports})
   string(APPEND def "  ${symbol}\n")
 endforeach()

@@ -45,6 +45,15 @@
 #define OVRIN_C_API __attribute__((visibility("default")))
 #endif
 
+/* The calling convention of every function and callback: __stdcall (WINAPI)
+ * on 32-bit Windows, as VB6, VBA, Delphi and C# call by default (0.1.0 used
+ * cdecl there); the one convention elsewhere. */
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define OVRIN_CALL __stdcall
+#else
+#define OVRIN_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -106,49 +115,49 @@ typedef OvrinQueue* OvrinWindow;
 
 /* Makes a queue; NULL when out of memory. Destroy it after every connection
  * that posts to it. */
-OVRIN_C_API OvrinQueue* ovrin_queue_create(void);
-OVRIN_C_API void ovrin_queue_destroy(OvrinQueue* queue);
+OVRIN_C_API OvrinQueue* OVRIN_CALL ovrin_queue_create(void);
+OVRIN_C_API void OVRIN_CALL ovrin_queue_destroy(OvrinQueue* queue);
 /* Takes the next notification into *message (OVRIN_MEASURE_READY or
  * OVRIN_LINK_LOST; message may be NULL). 1 taken, 0 time-out. */
-OVRIN_C_API int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs);
+OVRIN_C_API int OVRIN_CALL ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs);
 /* A descriptor, readable while notifications are pending, for poll/epoll. */
-OVRIN_C_API int ovrin_queue_fd(const OvrinQueue* queue);
+OVRIN_C_API int OVRIN_CALL ovrin_queue_fd(const OvrinQueue* queue);
 #endif
 
 /* A new connection, not open; NULL when out of memory. */
-OVRIN_C_API OvrinConnection* ovrin_create(void);
-OVRIN_C_API void ovrin_destroy(OvrinConnection* connection);
+OVRIN_C_API OvrinConnection* OVRIN_CALL ovrin_create(void);
+OVRIN_C_API void OVRIN_CALL ovrin_destroy(OvrinConnection* connection);
 
 /* Finds the meter and opens it; window may be NULL (no notifications). The
  * name of the port that was opened is copied into port (portSize bytes,
  * always NUL-terminated; 256 bytes hold every name). 1 open, 0 not. */
-OVRIN_C_API int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window);
+OVRIN_C_API int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window);
 /* 1 when the connection was open and is closed now, 0 when it was not open. */
-OVRIN_C_API int ovrin_close(OvrinConnection* connection);
+OVRIN_C_API int OVRIN_CALL ovrin_close(OvrinConnection* connection);
 /* Sends the measure command: 1 sent, 0 not sent, -1 no event could be made. */
-OVRIN_C_API int ovrin_measure(OvrinConnection* connection);
+OVRIN_C_API int OVRIN_CALL ovrin_measure(OvrinConnection* connection);
 /* Nonzero: listening; 0: idle. */
-OVRIN_C_API void ovrin_set_listen(OvrinConnection* connection, int listen);
+OVRIN_C_API void OVRIN_CALL ovrin_set_listen(OvrinConnection* connection, int listen);
 /* Copies the latest reply line's record, never half of one and half of the next. */
-OVRIN_C_API void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record);
+OVRIN_C_API void OVRIN_CALL ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record);
 
 /* Every reply line, once and in order: the connection queues a reading for
  * each (4096 by default; when full, the oldest is dropped and counted).
  * ovrin_next_reading takes the oldest: 1 taken, 0 none queued. */
-OVRIN_C_API int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading);
+OVRIN_C_API int OVRIN_CALL ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading);
 /* Takes the oldest reading, waiting up to timeoutMs for one: 1 taken, 0
  * time-out, -1 none queued and none will come for the run the wait began in
  * (the link is lost, or the connection is not open or was closed). Needs no
  * window and no message loop. */
-OVRIN_C_API int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs);
+OVRIN_C_API int OVRIN_CALL ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs);
 /* Readings dropped since ovrin_open because the queue was full. */
-OVRIN_C_API OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection);
+OVRIN_C_API OvrinUInt64 OVRIN_CALL ovrin_dropped_readings(const OvrinConnection* connection);
 /* The queue's size (1 to 1048576) from the next ovrin_open: 1 set, 0 refused
  * (the connection is open, or the size is out of range). */
-OVRIN_C_API int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity);
+OVRIN_C_API int OVRIN_CALL ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity);
 /* Posts OVRIN_LINK_LOST to the window when the link is lost (notify nonzero);
  * off unless asked for, since a classic host may use WM_USER + 101 itself. */
-OVRIN_C_API void ovrin_notify_link_lost(OvrinConnection* connection, int notify);
+OVRIN_C_API void OVRIN_CALL ovrin_notify_link_lost(OvrinConnection* connection, int notify);
 /* Calls callback for every reading, in order, on the connection's receive
  * thread, before OVRIN_MEASURE_READY is posted; the reading stays queued too.
  * The callback must be short. It may call ovrin_measure, ovrin_set_listen and
@@ -156,8 +165,9 @@ OVRIN_C_API void ovrin_notify_link_lost(OvrinConnection* connection, int notify)
  * returns 0 at once: no reading can come while it waits); ovrin_close and
  * ovrin_open from it return 0 at once, and it must not destroy the
  * connection. NULL removes the callback. */
-typedef void (*OvrinReadingCallback)(const OvrinReading* reading, void* context);
-OVRIN_C_API void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context);
+typedef void(OVRIN_CALL* OvrinReadingCallback)(const OvrinReading* reading, void* context);
+OVRIN_C_API void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback,
+                                                       void* context);
 
 /* Why the meter was not found, and what went over the line (as in
  * ovrin_diagnostics.h). Kinds of event: */
@@ -189,21 +199,21 @@ typedef struct OvrinTrace {
 } OvrinTrace;
 /* Called for every event, on the thread where it happens; process-wide; the
  * pointers live only during the call. NULL removes it. */
-typedef void (*OvrinTraceCallback)(const OvrinTrace* trace, void* context);
-OVRIN_C_API void ovrin_set_trace_callback(OvrinTraceCallback callback, void* context);
+typedef void(OVRIN_CALL* OvrinTraceCallback)(const OvrinTrace* trace, void* context);
+OVRIN_C_API void OVRIN_CALL ovrin_set_trace_callback(OvrinTraceCallback callback, void* context);
 /* "no answer", "busy", ... for an outcome. */
-OVRIN_C_API const char* ovrin_outcome_text(int outcome);
+OVRIN_C_API const char* OVRIN_CALL ovrin_outcome_text(int outcome);
 
 /* The English text of a device error code, as DescError gives it: all
  * bufferLength bytes written, NUL-terminated; 63 bytes hold every text. */
-OVRIN_C_API void ovrin_error_text(int code, char* buffer, int bufferLength);
+OVRIN_C_API void OVRIN_CALL ovrin_error_text(int code, char* buffer, int bufferLength);
 
 /* Routes every message box through handler (NULL: the default), which
  * returns the button pressed. */
-typedef int (*OvrinMessageBoxHandler)(const char* text, unsigned style, void* context);
-OVRIN_C_API void ovrin_set_message_box_handler(OvrinMessageBoxHandler handler, void* context);
+typedef int(OVRIN_CALL* OvrinMessageBoxHandler)(const char* text, unsigned style, void* context);
+OVRIN_C_API void OVRIN_CALL ovrin_set_message_box_handler(OvrinMessageBoxHandler handler, void* context);
 /* The port the next open tries first; 1 stored, 0 not. */
-OVRIN_C_API int ovrin_set_remembered_port(const char* port);
+OVRIN_C_API int OVRIN_CALL ovrin_set_remembered_port(const char* port);
 
 #ifdef __cplusplus
 }

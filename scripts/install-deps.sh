@@ -11,6 +11,8 @@ if [ "${1:-}" != "--native" ]; then
   packages+=(chromium chromium-driver python3-selenium)
   # The release packages: made with CPack, checked as a user takes them.
   packages+=(unzip lld llvm python3-pefile)
+  # The C# binding, compiled and run by Debian's Mono.
+  packages+=(mono-mcs mono-runtime)
   packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
 fi
 sudo=""

@@ -52,7 +52,12 @@ class _Reading(ctypes.Structure):
                 ("line", ctypes.c_char * 128)]
 
 
-_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_uint, ctypes.c_void_p)
+# The C interface is __stdcall on 32-bit Windows (WinDLL, WINFUNCTYPE), the
+# one convention elsewhere.
+_STDCALL = os.name == "nt" and ctypes.sizeof(ctypes.c_void_p) == 4
+_LIBRARY = ctypes.WinDLL if _STDCALL else ctypes.CDLL
+_FUNCTYPE = ctypes.WINFUNCTYPE if _STDCALL else ctypes.CFUNCTYPE
+_HANDLER = _FUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_uint, ctypes.c_void_p)
 
 
 def _load():
@@ -61,7 +66,7 @@ def _load():
              "libOvrin70.so", "libOvrin70.so.0", "Ovrin70.dll"]
     for name in filter(None, names):
         try:
-            library = ctypes.CDLL(name)
+            library = _LIBRARY(name)
             break
         except OSError:
             continue

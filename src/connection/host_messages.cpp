@@ -6,27 +6,40 @@
 namespace ovrin {
 namespace {
 
-MessageBoxHandler gHandler = nullptr;
+// Guarded by the process lock.
+MessageBoxInvoker gInvoke = nullptr;
+void (*gTarget)() = nullptr;
 void* gContext = nullptr;
+
+int InvokeHandler(const char* text, unsigned style, void (*target)(), void* context) {
+  return reinterpret_cast<MessageBoxHandler>(target)(text, style, context);
+}
 
 }  // namespace
 
-void SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
+void SetMessageBoxInvoker(MessageBoxInvoker invoke, void (*target)(), void* context) {
   platform::ScopedProcessLock lock;
-  gHandler = handler;
+  gInvoke = target != nullptr ? invoke : nullptr;
+  gTarget = target;
   gContext = context;
 }
 
+void SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
+  SetMessageBoxInvoker(InvokeHandler, reinterpret_cast<void (*)()>(handler), context);
+}
+
 int ShowMessage(const char* text, unsigned style) {
-  MessageBoxHandler handler;
+  MessageBoxInvoker invoke;
+  void (*target)();
   void* context;
   {
     platform::ScopedProcessLock lock;
-    handler = gHandler;
+    invoke = gInvoke;
+    target = gTarget;
     context = gContext;
   }
   // The box is modal: the lock must not be held while it is shown.
-  return handler != nullptr ? handler(text, style, context) : platform::DefaultMessageBox(text, style);
+  return invoke != nullptr ? invoke(text, style, target, context) : platform::DefaultMessageBox(text, style);
 }
 
 }  // namespace ovrin

@@ -15,4 +15,9 @@ constexpr const char kKeepSearchingQuestion[] =
 // the button pressed. Blocks the calling thread until answered.
 int ShowMessage(const char* text, unsigned style);
 
+// Calls `target`, a handler of any convention, with a message; lets the C
+// interface bind handlers of its own type (as the reading handler does).
+using MessageBoxInvoker = int (*)(const char* text, unsigned style, void (*target)(), void* context);
+void SetMessageBoxInvoker(MessageBoxInvoker invoke, void (*target)(), void* context);
+
 }  // namespace ovrin

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "connection/host_messages.h"
 #include "connection/readings.h"
 #include "connection/trace.h"
 #include "ovrin_comm.h"
@@ -58,13 +59,18 @@ void InvokeTraceCallback(const ovrin::Trace& trace, void (*target)(), void* cont
   reinterpret_cast<OvrinTraceCallback>(target)(&copy, context);
 }
 
+// A C message-box handler, called in its own convention.
+int InvokeMessageBoxHandler(const char* text, unsigned style, void (*target)(), void* context) {
+  return reinterpret_cast<OvrinMessageBoxHandler>(target)(text, style, context);
+}
+
 }  // namespace
 
-OvrinConnection* ovrin_create(void) { return new (std::nothrow) OvrinConnection; }
+OvrinConnection* OVRIN_CALL ovrin_create(void) { return new (std::nothrow) OvrinConnection; }
 
-void ovrin_destroy(OvrinConnection* connection) { delete connection; }
+void OVRIN_CALL ovrin_destroy(OvrinConnection* connection) { delete connection; }
 
-int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window) {
+int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window) {
   std::string name;
   // On Windows both are the HWND; on POSIX an OvrinQueue begins with its NotifyQueue.
   const int opened =
@@ -77,23 +83,23 @@ int ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWi
   return opened;
 }
 
-int ovrin_close(OvrinConnection* connection) { return connection != nullptr ? connection->comm.Close() : 0; }
+int OVRIN_CALL ovrin_close(OvrinConnection* connection) { return connection != nullptr ? connection->comm.Close() : 0; }
 
-int ovrin_measure(OvrinConnection* connection) {
+int OVRIN_CALL ovrin_measure(OvrinConnection* connection) {
   return connection != nullptr ? connection->comm.DistanceMeasure() : 0;
 }
 
-void ovrin_set_listen(OvrinConnection* connection, int listen) {
+void OVRIN_CALL ovrin_set_listen(OvrinConnection* connection, int listen) {
   if (connection != nullptr) connection->comm.SetListen(listen);
 }
 
-void ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record) {
+void OVRIN_CALL ovrin_latest_record(const OvrinConnection* connection, OvrinRecord* record) {
   if (record == nullptr) return;
   const MeasureRecord latest = connection != nullptr ? ovrin::LatestRecord(connection->comm) : MeasureRecord{};
   std::memcpy(record, &latest, sizeof *record);
 }
 
-int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
+int OVRIN_CALL ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
   // Checked before anything is taken: a reading taken for nowhere is lost.
   if (connection == nullptr || reading == nullptr) return 0;
   ovrin::Reading taken;
@@ -102,7 +108,7 @@ int ovrin_next_reading(OvrinConnection* connection, OvrinReading* reading) {
   return 1;
 }
 
-int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs) {
+int OVRIN_CALL ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int timeoutMs) {
   if (connection == nullptr || reading == nullptr) return -1;
   ovrin::Reading taken;
   switch (ovrin::WaitReading(connection->comm, &taken, timeoutMs)) {
@@ -117,36 +123,38 @@ int ovrin_wait_reading(OvrinConnection* connection, OvrinReading* reading, int t
   return -1;
 }
 
-OvrinUInt64 ovrin_dropped_readings(const OvrinConnection* connection) {
+OvrinUInt64 OVRIN_CALL ovrin_dropped_readings(const OvrinConnection* connection) {
   return connection != nullptr ? ovrin::DroppedReadings(connection->comm) : 0;
 }
 
-int ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
+int OVRIN_CALL ovrin_set_reading_capacity(OvrinConnection* connection, size_t capacity) {
   return connection != nullptr && ovrin::SetReadingCapacity(connection->comm, capacity) ? 1 : 0;
 }
 
-void ovrin_notify_link_lost(OvrinConnection* connection, int notify) {
+void OVRIN_CALL ovrin_notify_link_lost(OvrinConnection* connection, int notify) {
   if (connection != nullptr) ovrin::NotifyLinkLost(connection->comm, notify != 0);
 }
 
-void ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
+void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connection, OvrinReadingCallback callback, void* context) {
   if (connection == nullptr) return;
   ovrin::SetReadingInvoker(connection->comm, InvokeCallback, reinterpret_cast<void (*)()>(callback), context);
 }
 
-void ovrin_set_trace_callback(OvrinTraceCallback callback, void* context) {
+void OVRIN_CALL ovrin_set_trace_callback(OvrinTraceCallback callback, void* context) {
   ovrin::SetTraceInvoker(InvokeTraceCallback, reinterpret_cast<void (*)()>(callback), context);
 }
 
-const char* ovrin_outcome_text(int outcome) { return ovrin::OutcomeText(static_cast<ovrin::PortOutcome>(outcome)); }
+const char* OVRIN_CALL ovrin_outcome_text(int outcome) {
+  return ovrin::OutcomeText(static_cast<ovrin::PortOutcome>(outcome));
+}
 
-void ovrin_error_text(int code, char* buffer, int bufferLength) {
+void OVRIN_CALL ovrin_error_text(int code, char* buffer, int bufferLength) {
   tCode = code;
   DescError(CurrentCode, buffer, bufferLength);
 }
 
-void ovrin_set_message_box_handler(OvrinMessageBoxHandler handler, void* context) {
-  ovrin::SetMessageBoxHandler(handler, context);
+void OVRIN_CALL ovrin_set_message_box_handler(OvrinMessageBoxHandler handler, void* context) {
+  ovrin::SetMessageBoxInvoker(InvokeMessageBoxHandler, reinterpret_cast<void (*)()>(handler), context);
 }
 
-int ovrin_set_remembered_port(const char* port) { return ovrin::SetRememberedPort(port) ? 1 : 0; }
+int OVRIN_CALL ovrin_set_remembered_port(const char* port) { return ovrin::SetRememberedPort(port) ? 1 : 0; }

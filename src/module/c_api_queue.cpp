@@ -11,7 +11,7 @@ struct OvrinQueue {
 // ovrin_open hands an OvrinQueue* on as the NotifyQueue* it begins with.
 static_assert(std::is_standard_layout<OvrinQueue>::value, "OvrinQueue starts with its NotifyQueue");
 
-OvrinQueue* ovrin_queue_create(void) {
+OvrinQueue* OVRIN_CALL ovrin_queue_create(void) {
   try {
     return new OvrinQueue;
   } catch (...) {  // no memory or no descriptor left
@@ -19,9 +19,9 @@ OvrinQueue* ovrin_queue_create(void) {
   }
 }
 
-void ovrin_queue_destroy(OvrinQueue* queue) { delete queue; }
+void OVRIN_CALL ovrin_queue_destroy(OvrinQueue* queue) { delete queue; }
 
-int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs) {
+int OVRIN_CALL ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs) {
   if (queue == nullptr) return -1;
   ovrin::Notification note{};
   if (!queue->queue.Wait(note, timeoutMs)) return 0;
@@ -29,4 +29,4 @@ int ovrin_queue_wait(OvrinQueue* queue, unsigned* message, int timeoutMs) {
   return 1;
 }
 
-int ovrin_queue_fd(const OvrinQueue* queue) { return queue != nullptr ? queue->queue.Fd() : -1; }
+int OVRIN_CALL ovrin_queue_fd(const OvrinQueue* queue) { return queue != nullptr ? queue->queue.Fd() : -1; }

@@ -16,7 +16,7 @@ static unsigned long gCalls;
 static int gClosedFromCallback = -1;
 
 /* On the receive thread: counts, and tries to close from inside. */
-static void OnReading(const OvrinReading* reading, void* context) {
+static void OVRIN_CALL OnReading(const OvrinReading* reading, void* context) {
   (void)context;
   if (reading->sequence != gCalls + 1) return;
   ++gCalls;
@@ -24,7 +24,7 @@ static void OnReading(const OvrinReading* reading, void* context) {
 }
 
 /* The search and the link, as the library tells them. */
-static void OnTrace(const OvrinTrace* trace, void* context) {
+static void OVRIN_CALL OnTrace(const OvrinTrace* trace, void* context) {
   (void)context;
   if (trace->kind == OVRIN_TRACE_CANDIDATE && trace->outcome == OVRIN_PORT_ACCEPTED) ++gAccepted;
   if (trace->kind == OVRIN_TRACE_CONNECTED) ++gConnected;

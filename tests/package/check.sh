@@ -34,6 +34,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
 unset DISPLAY WAYLAND_DISPLAY
 use_wine "$unpacked/x64/bin/Ovrin70.dll"
+mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1  # the HARDWARE keys live only as long as the server
 wineboot -i >/dev/null 2>&1
 "$native/ovrin-sim" >"$work/sim.out" &
@@ -64,27 +65,37 @@ for arch in x64:x86_64 x86:i686; do
   fi
 done
 
-# The class as Visual C++ 7.0 and MFC hosts see it (tests/package/vc): the
-# meter is COM12, the only port listed, and nothing is remembered.
+# Hosts built as Visual C++ builds them (build_msvc_host.sh), for each word
+# size: the class as Visual C++ 7.0 and MFC hosts see it (vc/, linked against
+# Ovrin70.lib), and a stand-in for VBA that calls what bindings/vba/Ovrin70.bas
+# declares, as declared (vba/). The meter is COM12, the only port listed, and
+# nothing is remembered.
 ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com12"
-wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
 wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v Serial12 /t REG_SZ /d COM12 /f >/dev/null
 for folder in x64 x86; do
-  out=$work/vc-$folder
-  if ! "$here/vc/build_host.sh" "$folder" "$unpacked/$folder/lib/Ovrin70.lib" "$out"; then
-    fail "Visual C++ host, $folder: did not build"
+  bits=64
+  [ "$folder" = x86 ] && bits=32
+  vc=$work/vc-$folder vba=$work/vba-$folder
+  mkdir -p "$vba"
+  /usr/bin/python3 "$here/vba/declares.py" "$here/../../bindings/vba/Ovrin70.bas" "$bits" "$vba/vba_declares.h"
+  if ! "$here/build_msvc_host.sh" "$folder" "$here/vc/vc_host.cpp" "$vc" "$unpacked/$folder/lib/Ovrin70.lib" ||
+     ! "$here/build_msvc_host.sh" "$folder" "$here/vba/stand_in.cpp" "$vba"; then
+    fail "hosts built as Visual C++ builds them, $folder: did not build"
     continue
   fi
   if [ "$folder" = x86 ] && ! runs_32bit; then
-    echo "Visual C++ host, x86: built and linked, not run: this machine cannot run 32-bit programs"
+    echo "Visual C++ host and VBA stand-in, x86: built and linked, not run: this machine cannot run 32-bit programs"
     continue
   fi
-  cp "$unpacked/$folder/bin/Ovrin70.dll" "$out/"
-  if output=$(WINE_LOADER=$(wine_loader "$out/Ovrin70.dll") wine "$out/vc_host.exe" 2>&1); then
-    echo "Visual C++ host, $folder: the class with MFC's CString and MSVCR70's heap: $(tail -n 1 <<<"$output")"
-  else
-    fail "Visual C++ host, $folder:"$'\n'"$output"
-  fi
+  for program in "$vc/vc_host.exe" "$vba/stand_in.exe"; do
+    cp "$unpacked/$folder/bin/Ovrin70.dll" "$(dirname "$program")/"
+    wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
+    if output=$(WINE_LOADER=$(wine_loader "$unpacked/$folder/bin/Ovrin70.dll") wine "$program" 2>&1); then
+      echo "$(basename "$program"), $folder: $(tail -n 1 <<<"$output")"
+    else
+      fail "$(basename "$program"), $folder:"$'\n'"$output"
+    fi
+  done
 done
 
 # ---- The Debian package ----

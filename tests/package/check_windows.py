@@ -73,7 +73,8 @@ def imported_dlls(pe):
 
 
 def check(root, version):
-    wanted = {"README.md", "host-guide.md", "LICENSE", "THIRD-PARTY.md"}
+    wanted = {"README.md", "host-guide.md", "LICENSE", "THIRD-PARTY.md", "bindings/dotnet/Ovrin70.cs",
+              "bindings/vba/Ovrin70.bas"}
     wanted |= {"include/" + header for header in HEADERS}
     for arch in ARCHES:
         wanted |= {arch + "/bin/Ovrin70.dll", arch + "/bin/ovrin.exe", arch + "/lib/Ovrin70.lib",
@@ -87,9 +88,16 @@ def check(root, version):
     for arch, (machine, nm, prefix) in ARCHES.items():
         names = def_names(os.path.join(root, arch, "lib", "Ovrin70.def"))
         c_names = {name for name in names if not name.startswith("?")}
-        expect(c_names == interface, "%s: .def %s, ovrin.h %s" % (arch, sorted(c_names ^ interface), sorted(interface)))
+        plain = {name.split("@")[0] for name in c_names}
+        expect(plain == interface, "%s: .def %s, ovrin.h %s" % (arch, sorted(plain ^ interface), sorted(interface)))
+        # The C interface's convention, as its import library names it: every
+        # function __stdcall on x86 (ovrin_open@16), the one convention on x64.
+        stdcall = {name for name in c_names if re.fullmatch(r"ovrin_[a-z_]+@[0-9]+", name)}
+        expect(stdcall == (c_names if arch == "x86" else set()), "%s: __stdcall names %s" % (arch, sorted(stdcall)))
+        print("%s: %d C functions, %s" % (arch, len(c_names), "__stdcall, exported by their plain names"
+                                          if arch == "x86" else "the x64 convention"))
         decorated = sorted(names - c_names)
-        shown = subprocess.run(["llvm-undname"], input="\n".join(decorated), capture_output=True, text=True,
+        shown = subprocess.run(["llvm-undname"], input="\n".join(decorated) + "\n", capture_output=True, text=True,
                                check=True).stdout.split("\n")
         readable = sorted(line for line in shown if line and not line.startswith("?"))
         convention = "__thiscall" if arch == "x86" else "__cdecl"
@@ -100,7 +108,8 @@ def check(root, version):
         dll = pefile.PE(os.path.join(root, arch, "bin", "Ovrin70.dll"))
         expect(dll.FILE_HEADER.Machine == machine, "%s: DLL machine %#x" % (arch, dll.FILE_HEADER.Machine))
         exports = {symbol.name.decode() for symbol in dll.DIRECTORY_ENTRY_EXPORT.symbols if symbol.name}
-        expect(names <= exports, "%s: not exported: %s" % (arch, sorted(names - exports)))
+        exported = {name.split("@")[0] if not name.startswith("?") else name for name in names}
+        expect(exported <= exports, "%s: not exported: %s" % (arch, sorted(exported - exports)))
         expect(not [n for n in exports if n.startswith("ovrin_") and "@" in n], "%s: decorated exports" % arch)
         strings = version_strings(dll)
         expect(strings.get("FileVersion") == version and strings.get("ProductVersion") == version,

@@ -8,7 +8,7 @@
 enum { kMeasured = 0, kNoMeter = 2, kNotSent = 3, kNoDistance = 4, kWrongDistance = 5 };
 
 /* No message boxes: "keep searching?" is answered no. */
-static int Answer(const char* text, unsigned style, void* context) {
+static int OVRIN_CALL Answer(const char* text, unsigned style, void* context) {
   (void)text;
   (void)style;
   (void)context;

@@ -163,7 +163,9 @@ TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsOnlyAHostThatAsked) {
     const std::vector<ovrin::Notification> posted = fake::Snapshot().posted;
     ASSERT_EQ(posted.size(), asked ? 2u : 1u) << "a classic host may use WM_USER + 101 itself";
     EXPECT_EQ(posted[0].message, static_cast<unsigned>(WM_MEASURE_READY));
-    if (asked) EXPECT_EQ(posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
+    if (asked) {
+      EXPECT_EQ(posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 /* A host that binds to Ovrin70.dll at run time, as C#, Delphi and Python
- * hosts do: LoadLibrary, then GetProcAddress by each function's plain name.
+ * hosts do: LoadLibrary, then GetProcAddress by each function's plain name,
+ * called in the interface's convention (__stdcall on x86).
  * Opens the meter, measures once, takes the reply as a reading. */
 #include <windows.h>
 
@@ -8,12 +9,12 @@
 
 #include <ovrin.h>
 
-typedef OvrinConnection* (*CreateFunction)(void);
-typedef void (*DestroyFunction)(OvrinConnection*);
-typedef int (*OpenFunction)(OvrinConnection*, char*, size_t, OvrinWindow);
-typedef int (*ConnectionFunction)(OvrinConnection*);
-typedef int (*WaitFunction)(OvrinConnection*, OvrinReading*, int);
-typedef void (*ErrorTextFunction)(int, char*, int);
+typedef OvrinConnection*(OVRIN_CALL* CreateFunction)(void);
+typedef void(OVRIN_CALL* DestroyFunction)(OvrinConnection*);
+typedef int(OVRIN_CALL* OpenFunction)(OvrinConnection*, char*, size_t, OvrinWindow);
+typedef int(OVRIN_CALL* ConnectionFunction)(OvrinConnection*);
+typedef int(OVRIN_CALL* WaitFunction)(OvrinConnection*, OvrinReading*, int);
+typedef void(OVRIN_CALL* ErrorTextFunction)(int, char*, int);
 
 static HMODULE gLibrary;
 static int gMissing;
