@@ -22,6 +22,8 @@ file, the ovrin command (find, measure, monitor, serve a live page) and the
 simulated meter ovrin-sim.")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# ovrin type loads libX11 and libXtst when it runs; nothing else needs them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libxtst6")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})  # ovrin's own libOvrin70.so.0
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_STRIP_FILES ON)

@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
 set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
-          libserialport-dev libcli11-dev dpkg-dev clang-format clang-tidy)
+          libserialport-dev libcli11-dev dpkg-dev clang-format clang-tidy libx11-dev libxtst-dev)
 if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
   # need a 32-bit modem-status shim (gcc -m32). The page of ovrin serve is
@@ -13,6 +13,8 @@ if [ "${1:-}" != "--native" ]; then
   packages+=(unzip lld llvm python3-pefile)
   # The C# binding, compiled and run by Debian's Mono.
   packages+=(mono-mcs mono-runtime)
+  # ovrin type, tested with real windows: an X server, a Tk window, a key press.
+  packages+=(xvfb python3-tk xdotool)
   packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
 fi
 sudo=""

@@ -131,6 +131,7 @@ shown=$(LD_LIBRARY_PATH=$root/$lib "$root/usr/bin/ovrin" --version)
 [ "$shown" = "$version" ] || fail "ovrin --version: $shown"
 grep -qx "Version: $version" "$root/$lib/pkgconfig/ovrin70.pc" || fail "pkg-config version"
 zcat "$root/usr/share/man/man1/ovrin.1.gz" | grep -q '^\.SS ovrin serve' || fail "man page: no ovrin serve"
+zcat "$root/usr/share/man/man1/ovrin.1.gz" | grep -q '^\.SS ovrin type' || fail "man page: no ovrin type"
 "$here/../consumer/run.sh" --root "$root" || fail "hosts against the installed package"
 echo "debian package: $(basename "$deb"), depends: $depends"
 exit $status

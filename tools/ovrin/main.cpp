@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
     case Command::kServe:
       result = Serve(options, listeners);
       break;
+    case Command::kType:
+      result = Type(options, listeners);
+      break;
     default:
       result = Monitor(options, listeners);
       break;

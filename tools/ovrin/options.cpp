@@ -13,7 +13,8 @@ constexpr char kExitStatus[] =
     "Exit status: 0 done (also after Ctrl-C), 1 no meter found, 2 bad arguments,\n"
     "3 a command could not be sent or no reply came in time, 4 the link to the\n"
     "meter was lost, 5 the output file could not be opened or written, 6 serve\n"
-    "could not listen on its address.";
+    "could not listen on its address, 7 type has no way to type (no display or\n"
+    "no X libraries), 8 another program holds type's measure key.";
 
 // A whole number of at least `minimum` (CLI11's own checks speak of floating
 // point ranges).
@@ -86,6 +87,36 @@ std::string ParseListen(const std::string& text, Options* options) {
   return std::string();
 }
 
+// A factor in plain decimal notation ("0.001", "2.54", "-1") into *scale,
+// exactly; an error text, or empty when it is good.
+std::string ParseScale(const std::string& text, Scale* scale) {
+  std::string bad = "needs a number such as 0.001 or 2.54, not \"" + text + "\"";
+  std::size_t i = text.size() > 0 && text[0] == '-' ? 1 : 0;
+  std::string digits;
+  int exponent = -1;
+  for (; i < text.size(); ++i) {
+    if (text[i] == '.' && exponent < 0) {
+      exponent = 0;
+    } else if (text[i] >= '0' && text[i] <= '9') {
+      digits += text[i];
+      if (exponent >= 0) ++exponent;
+    } else {
+      return bad;
+    }
+  }
+  const std::size_t first = digits.find_first_not_of('0');
+  if (digits.empty() || exponent == 0 || (first != std::string::npos && digits.size() - first > 9)) return bad;
+  scale->mantissa = std::strtoll(digits.c_str(), nullptr, 10) * (text[0] == '-' ? -1 : 1);
+  scale->exponent = exponent < 0 ? 0 : exponent;
+  return std::string();
+}
+
+std::string CheckMeasureKey(const std::string& key) {
+  const long number = key.size() >= 2 && key[0] == 'F' ? std::strtol(key.c_str() + 1, nullptr, 10) : 0;
+  if (number >= 1 && number <= 24 && key == "F" + std::to_string(number)) return std::string();
+  return "needs a function key, F1 to F24, not \"" + key + "\"";
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, Options* options) {
@@ -131,6 +162,48 @@ int ParseOptions(int argc, char** argv, Options* options) {
   serve->add_flag("--reconnect", options->reconnect,
                   "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
   serve->final_callback([options] { options->command = Command::kServe; });
+
+  CLI::App* type = app.add_subcommand("type", "type every reading where the cursor is, as if at the keyboard");
+  AddSearchOptions(type, options);
+  AddOutputOptions(type, options);
+  type->add_option_function<std::vector<int>>(
+          "--kinds",
+          [options](const std::vector<int>& kinds) {
+            options->typeKinds = {kinds.begin(), kinds.end()};
+          },
+          "the kinds of reading to type (default 6, the answer to the measure command)")
+      ->delimiter(',')
+      ->check(CLI::Range(0, 16))
+      ->type_name("LIST");
+  type->add_option("--scale", "type value1 times F (default 1)")
+      ->check([options](const std::string& text) { return ParseScale(text, &options->typeScale); })
+      ->type_name("F");
+  type->add_option("--decimals", options->typeDecimals, "decimals to type")
+      ->check(CLI::Range(0, 9))
+      ->capture_default_str();
+  type->add_option_function<std::string>(
+          "--decimal-separator", [options](const std::string& text) { options->typeSeparator = text[0]; },
+          "the separator before the decimals (default .)")
+      ->check(CLI::IsMember({".", ","}))
+      ->type_name(".|,");
+  type->add_option_function<std::string>(
+          "--then",
+          [options](const std::string& key) {
+            options->typeThen = key == "tab"     ? FinalKey::kTab
+                                : key == "space" ? FinalKey::kSpace
+                                : key == "none"  ? FinalKey::kNone
+                                                 : FinalKey::kEnter;
+          },
+          "the key pressed after each reading (default enter)")
+      ->check(CLI::IsMember({"enter", "tab", "space", "none"}))
+      ->type_name("enter|tab|space|none");
+  type->add_option("--measure-key", options->measureKey, "a key (F1 to F24) that measures, wherever the focus is")
+      ->check(CheckMeasureKey)
+      ->type_name("KEY");
+  type->add_flag("--dry-run", options->dryRun, "print what would be typed, one reading a line, instead of typing it");
+  type->add_flag("--reconnect", options->reconnect,
+                 "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
+  type->final_callback([options] { options->command = Command::kType; });
 
   CLI::App* ports = app.add_subcommand("ports", "list the ports the search would try, in its order");
   ports->add_flag("--json", options->json, "as a JSON array");

@@ -1,8 +1,12 @@
 // The command line of the ovrin tool.
 #pragma once
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "keyboard.h"
 
 namespace ovrin_tool {
 
@@ -14,10 +18,18 @@ enum ExitCode {
   kNoReply = 3,       // a command could not be sent, or no reply came in time
   kLinkLost = 4,      // the link to the meter was lost
   kOutputFailed = 5,  // the output file could not be opened or written
-  kCannotListen = 6   // serve: the address could not be listened on
+  kCannotListen = 6,  // serve: the address could not be listened on
+  kCannotType = 7,    // type: no display, or no X libraries, to type with
+  kKeyTaken = 8       // type: another program holds the measure key
 };
 
-enum class Command { kFind, kMeasure, kMonitor, kServe, kPorts, kError };
+enum class Command { kFind, kMeasure, kMonitor, kServe, kType, kPorts, kError };
+
+// A factor as written on the command line, kept exact: mantissa × 10^-exponent.
+struct Scale {
+  std::int64_t mantissa = 1;
+  int exponent = 0;
+};
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
 enum class Format { kText, kJson, kCsv };
 
@@ -34,6 +46,14 @@ struct Options {
   std::string output;      // --output FILE: append there instead of stdout
   std::string record;      // --record FILE: capture every byte
   bool reconnect = false;  // monitor, serve: keep going when the link drops
+  // type
+  std::set<int> typeKinds{6};            // --kinds: the answer to the measure command
+  Scale typeScale;                       // --scale
+  int typeDecimals = 0;                  // --decimals
+  char typeSeparator = '.';              // --decimal-separator
+  FinalKey typeThen = FinalKey::kEnter;  // --then
+  bool dryRun = false;                   // --dry-run: print instead of typing
+  std::string measureKey;                // --measure-key F1..F24
   // serve --listen ADDR:PORT
   std::string listenHost = "127.0.0.1";
   int listenPort = 8070;

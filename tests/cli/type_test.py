@@ -1,0 +1,104 @@
+"""ovrin type with real windows: under Xvfb, readings from the simulated
+meter arrive, formatted and in order with the key after each, in the focused
+text field of a real Tk window; the measure key, pressed through XTest,
+measures. Without a display: the message and the exit status.
+
+Usage: type_test.py BUILD_DIR
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from support import BUILD, OvrinCase  # noqa: E402  (takes BUILD_DIR from the command line)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+@unittest.skipUnless(shutil.which("Xvfb") and shutil.which("xdotool"), "needs Xvfb and xdotool")
+class TypeTest(OvrinCase):
+    def setUp(self):
+        super().setUp()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.display = ":" + self.xvfb.stdout.readline().strip()
+        self.folder = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.xvfb.terminate()
+        self.xvfb.wait(timeout=10)
+        self.folder.cleanup()
+        super().tearDown()
+
+    def field(self, name):
+        """A Tk window whose focused text field is saved to a file; its reader."""
+        path = os.path.join(self.folder.name, name)
+        window = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "type_target.py"), path],
+                                  env=dict(os.environ, DISPLAY=self.display))
+        self.addCleanup(window.kill)
+        self.wait_for(lambda: os.path.exists(path), "the window")
+
+        def text():
+            with open(path) as file:
+                return file.read()
+        return text
+
+    def wait_for(self, condition, what, state=None, seconds=20):
+        """Waits for condition; on failure tells what the field held and what ovrin said."""
+        end = time.monotonic() + seconds
+        while not condition():
+            if time.monotonic() > end:
+                held, ovrin = state() if state else ("", None)
+                if ovrin is not None:
+                    ovrin.kill()
+                    held += " / ovrin: " + ovrin.stderr.read()
+                self.fail("no %s: %r" % (what, held))
+            time.sleep(0.05)
+
+    def type(self, meter, *options):
+        environment = dict(self.environment([meter.path]), DISPLAY=self.display)
+        ovrin = subprocess.Popen([os.path.join(BUILD, "ovrin"), "type", *options], env=environment,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, stdin=subprocess.DEVNULL)
+        self.addCleanup(ovrin.kill)
+        return ovrin
+
+    def test_readings_typed_in_order_then_the_measure_key(self):
+        cases = [  # options, what the field holds after a burst of three and one more measured by the key
+            (["--scale", "0.001", "--decimals", "3", "--then", "tab"], "1.234\t2.345\t3.456\t", "4.567\t"),
+            (["--scale", "0.001", "--decimals", "2", "--decimal-separator", ","], "1,23\n2,35\n3,46\n", "4,57\n"),
+        ]
+        for options, burst, measured in cases:
+            text = self.field("field-%d" % len(burst))
+            meter = self.sim("--burst", "3", "--value", "1234", "--step", "1111", "--baud", "0")
+            ovrin = self.type(meter, *options, "--measure-key", "F9")
+            self.wait_for(lambda: text() == burst, "burst typed", lambda: (text(), ovrin))
+            subprocess.run(["xdotool", "key", "F9"], env=dict(os.environ, DISPLAY=self.display), check=True)
+            self.wait_for(lambda: text() == burst + measured, "reading measured by the key", lambda: (text(), ovrin))
+            ovrin.send_signal(signal.SIGINT)
+            self.assertEqual(ovrin.wait(timeout=10), 0, ovrin.stderr.read())
+            meter.stop()  # the next case's ovrin must not find this meter where it remembers one
+
+    def test_without_a_display_it_says_what_is_missing(self):
+        meter = self.sim()
+        environment = dict(self.environment([meter.path]))
+        environment.pop("DISPLAY", None)
+        result = subprocess.run([os.path.join(BUILD, "ovrin"), "type"], env=environment, capture_output=True,
+                                text=True, timeout=30, stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 7, result.stderr)
+        self.assertIn("no X display ($DISPLAY is not set)", result.stderr)
+        # A dry run needs no display: it prints what it would type.
+        meter = self.sim("--burst", "2", "--value", "-1015", "--step", "2000", "--baud", "0")
+        dry = subprocess.Popen([os.path.join(BUILD, "ovrin"), "type", "--dry-run", "--scale", "0.001", "--decimals", "2"],
+                               env=dict(environment, OVRIN_SERIAL_PORTS=meter.path), stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, stdin=subprocess.DEVNULL)
+        self.addCleanup(dry.kill)
+        self.assertEqual([dry.stdout.readline(), dry.stdout.readline()], ["-1.02<Enter>\n", "0.99<Enter>\n"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

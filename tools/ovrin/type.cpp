@@ -1,0 +1,130 @@
+// ovrin type: every reading of the chosen kinds typed where the user's
+// cursor is, followed by one key; a hot key that measures.
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "commands.h"
+#include "follow.h"
+#include "keyboard.h"
+#include "output.h"
+
+namespace ovrin_tool {
+namespace {
+
+const char* KeyName(FinalKey key) {
+  switch (key) {
+    case FinalKey::kEnter:
+      return "<Enter>";
+    case FinalKey::kTab:
+      return "<Tab>";
+    case FinalKey::kSpace:
+      return "<Space>";
+    case FinalKey::kNone:
+      break;
+  }
+  return "";
+}
+
+// Types the readings of the chosen kinds (or prints them, on a dry run),
+// reports error replies on stderr, writes every reading to --output, and
+// lends the open connection to the hot key.
+class Typist : public Follower {
+ public:
+  Typist(const Options& options, Keyboard* keyboard, ReadingSink* file)
+      : options_(options), keyboard_(keyboard), file_(file) {}
+
+  bool Take(const ovrin::Reading& reading) override {
+    if (file_ != nullptr && !file_->Write(reading)) return false;
+    const MeasureRecord& record = reading.record;
+    if (record.kind == ReplyError) {
+      std::fprintf(stderr, "ovrin: error %d: %s\n", static_cast<int>(record.value1), ErrorText(record.value1).c_str());
+      return true;
+    }
+    if (options_.typeKinds.count(record.kind) == 0) return true;
+    const std::string text =
+        TypedNumber(record.value1, options_.typeScale, options_.typeDecimals, options_.typeSeparator);
+    if (keyboard_ == nullptr) {
+      std::printf("%s%s\n", text.c_str(), KeyName(options_.typeThen));
+      std::fflush(stdout);
+    } else if (!keyboard_->Type(text, options_.typeThen)) {
+      std::fprintf(stderr, "ovrin: could not type %s\n", text.c_str());
+    }
+    return true;
+  }
+
+  void Changed(const char* event, const std::string& port) override {
+    std::fprintf(stderr, "ovrin: %s%s%s\n", event, port.empty() ? "" : " ", port.c_str());
+    if (file_ != nullptr) file_->WriteEvent(event, port);
+  }
+
+  void Attach(OvrinComm* comm) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    comm_ = comm;
+  }
+
+  // The hot key, on the keyboard's thread; the connection is not closed
+  // while the command is being sent.
+  void Measure() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (comm_ == nullptr || comm_->DistanceMeasure() != 1) std::fprintf(stderr, "ovrin: no meter to measure with\n");
+  }
+
+ private:
+  const Options& options_;
+  Keyboard* keyboard_;
+  ReadingSink* file_;
+  std::mutex mutex_;
+  OvrinComm* comm_ = nullptr;
+};
+
+}  // namespace
+
+std::string TypedNumber(std::int32_t value, const Scale& scale, int decimals, char separator) {
+  // value × mantissa × 10^-exponent, exactly, rounded half away from zero to
+  // `decimals` places: binary floating point would type 1.014 for 1015 × 0.001.
+  std::int64_t scaled = static_cast<std::int64_t>(value) * scale.mantissa;
+  int places = scale.exponent;
+  for (; places < decimals; ++places) scaled *= 10;
+  for (; places > decimals; --places) scaled = (scaled + (scaled < 0 ? -5 : 5)) / 10;
+  const bool negative = scaled < 0;
+  std::string digits = std::to_string(negative ? -scaled : scaled);
+  if (decimals > 0) {
+    if (digits.size() <= static_cast<std::size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
+    digits.insert(digits.size() - decimals, 1, separator);
+  }
+  return (negative ? "-" : "") + digits;
+}
+
+int Type(const Options& options, Listeners& listeners) {
+  ReadingSink file(options.format);
+  if (!options.output.empty() && !file.Open(options.output)) {
+    std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
+    return kOutputFailed;
+  }
+  std::unique_ptr<Keyboard> keyboard;
+  if (!options.dryRun) {
+    std::string error;
+    keyboard = OpenKeyboard(&error);
+    if (keyboard == nullptr) {
+      std::fprintf(stderr, "ovrin: cannot type: %s\n", error.c_str());
+      return kCannotType;
+    }
+  }
+  Typist typist(options, keyboard.get(), options.output.empty() ? nullptr : &file);
+  if (!options.measureKey.empty()) {
+    std::string error;
+    if (keyboard == nullptr || !keyboard->WatchHotKey(
+                                   options.measureKey, [&typist] { typist.Measure(); }, &error)) {
+      std::fprintf(stderr, "ovrin: %s\n", keyboard == nullptr ? "a dry run has no measure key" : error.c_str());
+      return kKeyTaken;
+    }
+  }
+  int result = Follow(options, listeners, typist);
+  keyboard.reset();  // no hot key after the connection is gone
+  if (!options.output.empty() && !file.Close() && result == kOk) result = kOutputFailed;
+  if (result == kOutputFailed) std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
+  return result;
+}
+
+}  // namespace ovrin_tool
