@@ -5,6 +5,7 @@ CSV download, a phone-sized screen, and a screenshot for the build folder.
 Usage: browser_test.py BUILD_DIR
 """
 import os
+import re
 import sys
 import tempfile
 import unittest
@@ -19,13 +20,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serving import BUILD, ServeCase  # noqa: E402
 
 
-def chromium(downloads, profile):
+def chromium(downloads, profile, *extra):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     # Headless as root on a machine with no network beyond loopback.
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--user-data-dir=" + profile, "--window-size=1100,900"):
+                 "--user-data-dir=" + profile, "--window-size=1100,900", *extra):
         options.add_argument(flag)
     options.add_experimental_option("prefs", {"download.default_directory": downloads,
                                               "download.prompt_for_download": False})
@@ -122,6 +123,42 @@ class PageTest(ServeCase):
         served.measure()
         self.wait.until(lambda _: rows()[0] == "6")
         self.assertEqual(rows(), ["6", "5", "4", "3", "2", "1"])
+
+class TabletTest(ServeCase):
+    """The page from a name that is not this machine's, as a tablet on the
+    network opens it: Chromium is told the name is 127.0.0.1."""
+
+    NAME = "tablet-test.invalid"
+
+    def test_the_printed_link_opens_the_page_and_a_browser_without_it_is_refused(self):
+        meter = self.sim("--value", "2500")
+        process = self.start_ovrin("serve", "--listen", "0.0.0.0:0", ports=[meter.path])
+        self.addCleanup(process.kill)
+        process.stdout.readline()
+        link = re.sub(r"^http://[^/]+:", "http://%s:" % self.NAME, process.stdout.readline().strip())
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        browsers = []
+        for profile in ("tablet", "stranger"):
+            browser = chromium(folder.name, os.path.join(folder.name, profile),
+                               "--host-resolver-rules=MAP %s 127.0.0.1" % self.NAME)
+            self.addCleanup(browser.quit)
+            browsers.append(browser)
+        tablet, stranger = browsers
+        wait = WebDriverWait(tablet, 20)
+
+        tablet.get(link)
+        self.assertNotIn("token=", tablet.current_url, "the token stays out of the address bar")
+        wait.until(lambda _: tablet.find_element(By.ID, "state").text.startswith("connected"))
+        tablet.find_element(By.ID, "measure").click()
+        wait.until(lambda _: tablet.find_element(By.ID, "latest").text == "2500")
+        tablet.refresh()  # the cookie, not the link, lets it in now
+        wait.until(lambda _: tablet.find_element(By.ID, "state").text.startswith("connected"))
+
+        stranger.get(link.split("?")[0])
+        self.assertIn("open the link that", stranger.find_element(By.TAG_NAME, "body").text.lower())
+        self.assertEqual(stranger.find_elements(By.ID, "measure"), [])
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

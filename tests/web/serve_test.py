@@ -5,8 +5,10 @@ burst.
 Usage: serve_test.py BUILD_DIR
 """
 import csv
+import http.client
 import io
 import os
+import re
 import socket
 import sys
 import tempfile
@@ -211,6 +213,61 @@ class LoadTest(ServeCase):
         print("load: 32 streams x 1001 readings, all in order; from the first reading on any stream to the last "
               "on all %.3f s (slowest stream %.3f s); the meter found %.2f s after it started"
               % (last - first, slowest, first - started), file=sys.stderr)
+
+class BeyondLoopbackTest(ServeCase):
+    """--listen 0.0.0.0: the token of the printed link guards every request
+    and any Host is answered. Every request goes to 127.0.0.1."""
+
+    def test_the_token_admits_and_everything_else_is_refused(self):
+        meter = self.sim()
+        process = self.start_ovrin("serve", "--listen", "0.0.0.0:0", ports=[meter.path])
+        self.addCleanup(process.kill)
+        process.stdout.readline()  # "open this link ..."
+        link = re.search(r"http://\S+:(\d+)/\?token=([0-9a-f]{32})$", process.stdout.readline().strip())
+        self.assertIsNotNone(link, "no link with a 128-bit token")
+        port, token = int(link.group(1)), link.group(2)
+
+        def request(method, path, headers):
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            connection.request(method, path, body="{}" if method == "POST" else None, headers=headers)
+            response = connection.getresponse()
+            response.body = response.read().decode()
+            connection.close()
+            return response
+
+        opened = request("GET", "/?token=" + token, {})
+        self.assertEqual((opened.status, opened.getheader("Location")), (303, "/"))
+        cookie = opened.getheader("Set-Cookie")
+        self.assertEqual(cookie, "ovrin_token=%s; HttpOnly; SameSite=Strict; Path=/" % token)
+        cookie = cookie.split(";")[0]
+        lan = "mylaptop.local:%d" % port
+        post = {"Cookie": cookie, "Content-Type": "application/json", "Host": lan}
+        wait_for(lambda: '"state":"connected"' in request("GET", "/api/readings", {"Cookie": cookie}).body)
+        rows = [  # what, method, path, headers, status
+            ("no token", "GET", "/", {}, 401),
+            ("a wrong token in the link", "GET", "/?token=" + "0" * 32, {}, 401),
+            ("the token in a header of its own", "GET", "/api/readings", {"X-Token": token}, 401),
+            ("the token as the path", "GET", "/" + token, {}, 401),
+            ("a wrong cookie", "GET", "/api/readings", {"Cookie": "ovrin_token=" + "1" * 32}, 401),
+            ("the cookie, with the laptop's name as Host", "GET", "/api/readings", {"Cookie": cookie, "Host": lan}, 200),
+            ("a Bearer header", "GET", "/readings.csv", {"Authorization": "Bearer " + token}, 200),
+            ("Measure from another site", "POST", "/api/measure", dict(post, Origin="http://evil.example"), 403),
+            ("Measure from the page", "POST", "/api/measure", dict(post, Origin="http://" + lan), 202),
+        ]
+        for what, method, path, headers, status in rows:
+            self.assertEqual(request(method, path, headers).status, status, what)
+        # Two wrong tokens so far; ten a minute are answered, then 429, the right one too.
+        for _ in range(8):
+            self.assertEqual(request("GET", "/?token=" + "2" * 32, {}).status, 401)
+        limited = request("GET", "/?token=" + token, {})
+        self.assertEqual((limited.status, limited.getheader("Retry-After")), (429, "60"))
+        self.assertEqual(request("GET", "/", {}).status, 401, "without a token: not limited, just refused")
+
+    def test_no_token_is_refused_beyond_loopback(self):
+        result = self.ovrin("serve", "--listen", "0.0.0.0:0", "--no-token")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--no-token: only with a loopback --listen", result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -136,6 +136,25 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   refused=$(curl -s -o /dev/null -w '%{http_code}' -H 'Host: attacker.example' "$url")
   kill "$ovrin" 2>/dev/null || true
   wait "$ovrin" 2>/dev/null || true
+  # Beyond loopback: the printed link's token, its cookie or a Bearer header.
+  wine "$windows/ovrin.exe" serve --port COM7 --listen 0.0.0.0:0 >"$served.lan" 2>/dev/null &
+  ovrin=$!
+  link=""
+  for _ in $(seq 300); do link=$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$served.lan" 2>/dev/null) && break; sleep 0.1; done
+  lan="http://127.0.0.1:$(sed 's|^http://[^/]*:\([0-9]*\)/.*|\1|' <<<"${link%%$'\n'*}")/"
+  token=${link##*token=}
+  tokened=$(curl -s -o /dev/null -w '%{http_code} %{redirect_url}' "${lan}?token=$token")
+  lan_refused=$(curl -s -o /dev/null -w '%{http_code}' -H 'Host: tablet.example' "$lan")
+  bearer=$(curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $token" -H 'Host: tablet.example' "$lan")
+  kill "$ovrin" 2>/dev/null || true
+  wait "$ovrin" 2>/dev/null || true
+  if [ "$tokened" != "303 ${lan}" ] || [ "$lan_refused" != 401 ] || [ "$bearer" != 200 ]; then
+    printf 'ovrin.exe serve beyond loopback: FAILED\n%s\n%s %s %s\n' "$(cat "$served.lan")" "$tokened" "$lan_refused" \
+      "$bearer"
+    status=1
+  else
+    echo "ovrin.exe serve beyond loopback: ok"
+  fi
   if [ "$measured" = '{"sent":true}' ] && grep -q '^{"state".*"readings":\[{"seq":2,.*"value1":12345' <<<"$readings" &&
      [ "$refused" = 403 ]; then
     echo "ovrin.exe serve: ok"

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "web/access.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -161,6 +163,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
       ->type_name("ADDR:PORT");
   serve->add_flag("--reconnect", options->reconnect,
                   "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
+  serve
+      ->add_option("--token-file", options->tokenFile,
+                   "beyond loopback: take the link's token from FILE, or keep a new one there")
+      ->type_name("FILE");
+  serve->add_flag("--no-token", options->noToken, "no token (refused unless --listen is this machine only)");
   serve->final_callback([options] { options->command = Command::kServe; });
 
   CLI::App* type = app.add_subcommand("type", "type every reading where the cursor is, as if at the keyboard");
@@ -216,6 +223,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
 
   try {
     app.parse(argc, argv);
+    // There is no way to expose Measure to the network without a secret.
+    if (options->noToken && !IsLoopback(options->listenHost)) {
+      throw CLI::ValidationError("--no-token", "only with a loopback --listen (127.0.0.1, ::1, localhost)");
+    }
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {

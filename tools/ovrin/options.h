@@ -33,33 +33,32 @@ struct Scale {
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
 enum class Format { kText, kJson, kCsv };
 
+// Ordered by size (no padding to speak of); each field names its command.
 struct Options {
+  std::string port;                      // --port: tried first
+  std::string output;                    // measure, monitor, type, serve --output FILE: append there
+  std::string record;                    // --record FILE: capture every byte
+  std::string measureKey;                // type --measure-key F1..F24
+  std::string listenHost = "127.0.0.1";  // serve --listen ADDR:PORT
+  std::string tokenFile;                 // serve --token-file: the link's token, kept across runs
+  std::set<int> typeKinds{6};            // type --kinds: the answer to the measure command
+  std::vector<int> codes;                // error CODE...
+  Scale typeScale;                       // type --scale
+  long count = 1;                        // measure --count
+  long intervalMs = 0;                   // measure --interval
+  long timeoutMs = 10000;                // measure --timeout: wait for each reply
   Command command = Command::kFind;
-  std::string port;  // --port: tried first
   Answer answer = Answer::kAsk;
-  bool verbose = false;  // find: every candidate; measure: the start-up reply too
-  // measure and monitor
-  long count = 1;          // --count
-  long intervalMs = 0;     // --interval
-  long timeoutMs = 10000;  // --timeout: wait for each reply
   Format format = Format::kText;
-  std::string output;      // --output FILE: append there instead of stdout
-  std::string record;      // --record FILE: capture every byte
-  bool reconnect = false;  // monitor, serve: keep going when the link drops
-  // type
-  std::set<int> typeKinds{6};            // --kinds: the answer to the measure command
-  Scale typeScale;                       // --scale
-  int typeDecimals = 0;                  // --decimals
-  char typeSeparator = '.';              // --decimal-separator
-  FinalKey typeThen = FinalKey::kEnter;  // --then
-  bool dryRun = false;                   // --dry-run: print instead of typing
-  std::string measureKey;                // --measure-key F1..F24
-  // serve --listen ADDR:PORT
-  std::string listenHost = "127.0.0.1";
-  int listenPort = 8070;
-  // ports, error
-  bool json = false;
-  std::vector<int> codes;  // ovrin error CODE...
+  FinalKey typeThen = FinalKey::kEnter;  // type --then
+  int typeDecimals = 0;                  // type --decimals
+  int listenPort = 8070;                 // serve --listen ADDR:PORT
+  char typeSeparator = '.';              // type --decimal-separator
+  bool verbose = false;                  // find: every candidate; measure: the start-up reply too
+  bool reconnect = false;                // monitor, serve, type: keep going when the link drops
+  bool dryRun = false;                   // type --dry-run: print instead of typing
+  bool noToken = false;                  // serve --no-token: only with a loopback --listen
+  bool json = false;                     // ports, error
 };
 
 // Parses argv. Returns -1 to go on with *options, else the exit status to end

@@ -1,9 +1,15 @@
+#include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
+#include <vector>
 
 #include "commands.h"
 #include "follow.h"
 #include "output.h"
+#include "system.h"
+#include "terminal_qr.h"
+#include "web/access.h"
 #include "web/reading_log.h"
 #include "web/server.h"
 
@@ -52,6 +58,63 @@ class Publisher : public Follower {
   OvrinComm* comm_ = nullptr;
 };
 
+// The secret of the link when serving beyond loopback: from --token-file
+// when it holds one (so that a link handed out stays good), else 128 new bits
+// from the system's generator, which --token-file then keeps. False, with
+// *error, when the file cannot be read or written or no random bits came.
+bool LinkToken(const std::string& path, std::string* token, std::string* error) {
+  if (!path.empty()) {
+    std::ifstream kept(path);
+    std::getline(kept, *token);
+    while (!token->empty() && std::isspace(static_cast<unsigned char>(token->back())) != 0) token->pop_back();
+    if (!token->empty()) {
+      if (token->size() >= 16 && token->find_first_not_of("0123456789abcdefABCDEF-_") == std::string::npos) return true;
+      *error = "the token in \"" + path + "\" must be 16 or more letters a-f, digits, - or _";
+      return false;
+    }
+  }
+  unsigned char bits[16];
+  if (!RandomBytes(bits, sizeof bits)) {
+    *error = "the system's random generator gave nothing for the token";
+    return false;
+  }
+  token->clear();
+  for (const unsigned char byte : bits) {
+    static const char kHex[] = "0123456789abcdef";
+    *token += kHex[byte >> 4];
+    *token += kHex[byte & 15];
+  }
+  if (path.empty()) return true;
+  std::ofstream kept(path, std::ios::trunc);
+  kept << *token << "\n";
+  if (!kept.flush()) {
+    *error = "cannot write the token to \"" + path + "\"";
+    return false;
+  }
+  return true;
+}
+
+// Where to open the page: the URL, or, beyond loopback, one link with the
+// token for every address of this machine and a QR code of the first.
+void PrintWhereToOpen(const Options& options, const WebServer& server, const std::string& token) {
+  if (token.empty()) {
+    std::printf("ovrin: open %s in a browser; Ctrl-C ends\n", server.Url().c_str());
+    return;
+  }
+  std::vector<std::string> links;
+  for (const std::string& address : ReachableAddresses(options.listenHost)) {
+    std::string link = "http://";
+    link += address;
+    link += ":" + std::to_string(server.Port());
+    link += "/?token=" + token;
+    links.push_back(link);
+  }
+  if (links.empty()) links.push_back(server.Url() + "?token=" + token);
+  std::printf("ovrin: open this link on a phone or tablet on this network (anyone with it can measure); Ctrl-C ends\n");
+  for (const std::string& link : links) std::printf("  %s\n", link.c_str());
+  std::printf("%s", TerminalQr(links.front()).c_str());
+}
+
 }  // namespace
 
 int Serve(const Options& options, Listeners& listeners) {
@@ -62,14 +125,20 @@ int Serve(const Options& options, Listeners& listeners) {
   }
   ReadingLog log;
   Publisher publisher(log, options.output.empty() ? nullptr : &file);
-  WebServer server(log, [&publisher] { return publisher.Measure(); });
+  std::string token;
   std::string error;
+  if (!IsLoopback(options.listenHost) && !LinkToken(options.tokenFile, &token, &error)) {
+    std::fprintf(stderr, "ovrin: %s\n", error.c_str());
+    return kOutputFailed;
+  }
+  WebServer server(
+      log, [&publisher] { return publisher.Measure(); }, token);
   if (!server.Bind(options.listenHost, options.listenPort, &error)) {
     std::fprintf(stderr, "ovrin: %s\n", error.c_str());
     return kCannotListen;
   }
   server.Start();
-  std::printf("ovrin: open %s in a browser; Ctrl-C ends\n", server.Url().c_str());
+  PrintWhereToOpen(options, server, token);
   std::fflush(stdout);
   int result = Follow(options, listeners, publisher);
   server.Stop();

@@ -53,4 +53,13 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string& 
 // ("" otherwise).
 std::string PermissionHint(const std::string& port);
 
+// `count` bytes from the operating system's random generator; false when it
+// gave none.
+bool RandomBytes(unsigned char* bytes, std::size_t count);
+
+// The addresses other machines can reach this one at, for a server listening
+// on `host`: for 0.0.0.0 every IPv4 address of an interface that is up, for
+// :: the IPv6 ones (in brackets) too; loopback and link-local left out.
+std::vector<std::string> ReachableAddresses(const std::string& host);
+
 }  // namespace ovrin_tool

@@ -1,9 +1,14 @@
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <grp.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +107,40 @@ std::string PermissionHint(const std::string& port) {
   const std::string name = owner->gr_name;
   return "the device belongs to group \"" + name + "\"; to join it: sudo usermod -aG " + name +
          " \"$USER\", then log in again";
+}
+
+bool RandomBytes(unsigned char* bytes, std::size_t count) {
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = getrandom(bytes + got, count - got, 0);
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0) got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::vector<std::string> ReachableAddresses(const std::string& host) {
+  if (host != "0.0.0.0" && host != "::") return {host.find(':') != std::string::npos ? "[" + host + "]" : host};
+  std::vector<std::string> found;
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return found;
+  for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) {
+      continue;
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (entry->ifa_addr->sa_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
+      found.emplace_back(text);
+    } else if (entry->ifa_addr->sa_family == AF_INET6 && host == "::") {
+      const in6_addr& address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
+      if (IN6_IS_ADDR_LINKLOCAL(&address)) continue;
+      inet_ntop(AF_INET6, &address, text, sizeof text);
+      found.push_back("[" + std::string(text) + "]");
+    }
+  }
+  freeifaddrs(interfaces);
+  return found;
 }
 
 }  // namespace ovrin_tool

@@ -1,5 +1,13 @@
-#include <io.h>
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+#include <bcrypt.h>
+#include <iphlpapi.h>
+// clang-format on
+#include <io.h>
+
+#include <vector>
 
 #include "system.h"
 
@@ -34,5 +42,40 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string&)
 
 // A COM port has no per-user rights to give: "access denied" means it is in use.
 std::string PermissionHint(const std::string&) { return ""; }
+
+bool RandomBytes(unsigned char* bytes, std::size_t count) {
+  return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+std::vector<std::string> ReachableAddresses(const std::string& host) {
+  if (host != "0.0.0.0" && host != "::") return {host.find(':') != std::string::npos ? "[" + host + "]" : host};
+  std::vector<std::string> found;
+  ULONG size = 16384;
+  std::vector<unsigned char> buffer(size);
+  auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+  const ULONG family = host == "::" ? AF_UNSPEC : AF_INET;
+  if (GetAdaptersAddresses(family, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, nullptr,
+                           adapters, &size) != NO_ERROR) {
+    return found;
+  }
+  for (const IP_ADAPTER_ADDRESSES* adapter = adapters; adapter != nullptr; adapter = adapter->Next) {
+    if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const sockaddr* address = unicast->Address.lpSockaddr;
+      char text[INET6_ADDRSTRLEN] = {};
+      if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+        found.emplace_back(text);
+      } else if (address->sa_family == AF_INET6) {
+        const IN6_ADDR& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_LINKLOCAL(&v6)) continue;
+        inet_ntop(AF_INET6, &v6, text, sizeof text);
+        found.push_back("[" + std::string(text) + "]");
+      }
+    }
+  }
+  return found;
+}
 
 }  // namespace ovrin_tool

@@ -29,6 +29,11 @@ constexpr std::size_t kRequestThreads = WebServer::kMaxStreams + 8;
 constexpr std::chrono::seconds kStreamKeepAlive{5};
 constexpr std::size_t kBatch = 1000;  // readings written to a stream at once
 
+constexpr char kAskForTheLink[] =
+    "<!doctype html><meta charset=utf-8><meta name=viewport content=\"width=device-width\">"
+    "<title>ovrin serve</title><p>This page is for those who were given its link. Open the link that "
+    "<code>ovrin serve</code> printed (it ends in <code>?token=</code>&hellip;), or scan its QR code.";
+
 void Reply(httplib::Response& res, int status, const std::string& json) {
   res.status = status;
   res.set_content(json, "application/json");
@@ -93,9 +98,10 @@ std::string EventsText(const LogNews& news) {
 
 }  // namespace
 
-WebServer::WebServer(ReadingLog& log, std::function<MeasureResult()> measure)
+WebServer::WebServer(ReadingLog& log, std::function<MeasureResult()> measure, const std::string& token)
     : log_(log),
       measure_(std::move(measure)),
+      gate_(token),
       server_(std::make_unique<httplib::Server>()),
       streams_(std::make_shared<std::atomic<int>>(0)) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads); };
@@ -140,6 +146,38 @@ bool WebServer::HostAllowed(const std::string& host) const {
   return false;
 }
 
+bool WebServer::Admit(const httplib::Request& req, httplib::Response& res) {
+  std::string offered;
+  const bool inLink = req.has_param("token");
+  const std::string authorization = req.get_header_value("Authorization");
+  if (inLink) {
+    offered = req.get_param_value("token");
+  } else if (authorization.compare(0, 7, "Bearer ") == 0) {
+    offered = authorization.substr(7);
+  } else {
+    offered = CookieValue(req.get_header_value("Cookie"), TokenGate::kCookie);
+  }
+  if (!offered.empty() && gate_.Limited(req.remote_addr)) {
+    res.set_header("Retry-After", "60");
+    Refuse(res, 429, "too many wrong tokens from this address: try again in a minute");
+    return false;
+  }
+  if (offered.empty() || !gate_.Matches(offered)) {
+    if (!offered.empty()) gate_.CountWrong(req.remote_addr);
+    res.status = 401;
+    res.set_content(kAskForTheLink, "text/html; charset=utf-8");
+    return false;
+  }
+  if (inLink) {
+    // From now on the cookie carries the token, and the address bar does not.
+    res.set_header("Set-Cookie",
+                   std::string(TokenGate::kCookie) + "=" + offered + "; HttpOnly; SameSite=Strict; Path=/");
+    res.set_redirect(req.path, 303);
+    return false;
+  }
+  return true;
+}
+
 void WebServer::Route() {
   httplib::Server& server = *server_;
   // Every request first: a page from another site that a DNS name of its own
@@ -147,6 +185,10 @@ void WebServer::Route() {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (req.headers.size() > kMaxHeaders) {
       Refuse(res, 431, "too many header fields");
+    } else if (gate_.Enabled()) {
+      // Beyond loopback the token guards, and any Host may carry it: a page
+      // of another site has neither the cookie nor the token.
+      return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
     } else if (!HostAllowed(req.get_header_value("Host"))) {
       Refuse(res, 403, "this server answers only to " + host_ + ":" + std::to_string(port_) + " and localhost");
     } else {

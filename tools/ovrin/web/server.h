@@ -8,11 +8,14 @@
 #include <string>
 #include <thread>
 
+#include "access.h"
 #include "reading_log.h"
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace ovrin_tool {
 
@@ -24,7 +27,10 @@ class WebServer {
   static constexpr int kMaxStreams = 32;  // event streams at once; more get 503
 
   // Serves `log`; `measure` answers the Measure button, on a request thread.
-  WebServer(ReadingLog& log, std::function<MeasureResult()> measure);
+  // With a token, every request must hold it (in the link, its cookie or a
+  // Bearer header) and any Host is answered; without one, only requests to
+  // this machine's own names are (loopback).
+  WebServer(ReadingLog& log, std::function<MeasureResult()> measure, const std::string& token);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -39,13 +45,17 @@ class WebServer {
 
   // Where the page is: "http://127.0.0.1:8070/" (an IPv6 host in brackets).
   std::string Url() const;
+  int Port() const { return port_; }
 
  private:
   void Route();
   bool HostAllowed(const std::string& host) const;
+  // False, with the answer in res, for a request without the token.
+  bool Admit(const httplib::Request& req, httplib::Response& res);
 
   ReadingLog& log_;
   std::function<MeasureResult()> measure_;
+  TokenGate gate_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   std::string host_;  // as the URL names it
