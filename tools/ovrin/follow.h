@@ -3,6 +3,7 @@
 // (monitor, serve).
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "ovrin_readings.h"
@@ -19,8 +20,27 @@ class Follower {
   // How the connection stands: "searching", "connected" (with its port),
   // "lost" (with the port it was on).
   virtual void Changed(const char* event, const std::string& port) = 0;
-  // The open connection while it is open, null just before it closes.
-  virtual void Attach(OvrinComm* /*comm*/) {}
+
+  // Follow lends the open connection while it is open (null just before it
+  // closes it), for commands sent from other threads: the page's Measure
+  // button, the measure key.
+  void Attach(OvrinComm* comm) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    comm_ = comm;
+  }
+
+ protected:
+  // Runs send(connection), or send(nullptr) when none is open; the
+  // connection is not closed while it runs.
+  template <typename Send>
+  auto WithConnection(Send send) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return send(comm_);
+  }
+
+ private:
+  std::mutex mutex_;
+  OvrinComm* comm_ = nullptr;
 };
 
 // Opens the meter and hands every reading to `follower` until the user

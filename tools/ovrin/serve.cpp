@@ -1,7 +1,6 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <vector>
 
 #include "commands.h"
@@ -37,25 +36,18 @@ class Publisher : public Follower {
     if (file_ != nullptr) file_->WriteEvent(event, port);
   }
 
-  void Attach(OvrinComm* comm) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    comm_ = comm;
-  }
-
-  // The Measure button, on a request's thread; the connection is not closed
-  // while a command is being sent on it.
+  // The Measure button, on a request's thread.
   MeasureResult Measure() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (comm_ == nullptr) return MeasureResult::kNoMeter;
-    return comm_->DistanceMeasure() == 1 ? MeasureResult::kSent : MeasureResult::kFailed;
+    return WithConnection([](OvrinComm* comm) {
+      if (comm == nullptr) return MeasureResult::kNoMeter;
+      return comm->DistanceMeasure() == 1 ? MeasureResult::kSent : MeasureResult::kFailed;
+    });
   }
 
  private:
   ReadingLog& log_;
   ReadingSink* file_;
   bool lost_ = false;
-  std::mutex mutex_;
-  OvrinComm* comm_ = nullptr;
 };
 
 // The secret of the link when serving beyond loopback: from --token-file

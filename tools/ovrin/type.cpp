@@ -2,7 +2,6 @@
 // cursor is, followed by one key; a hot key that measures.
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "commands.h"
 #include "follow.h"
@@ -58,24 +57,16 @@ class Typist : public Follower {
     if (file_ != nullptr) file_->WriteEvent(event, port);
   }
 
-  void Attach(OvrinComm* comm) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    comm_ = comm;
-  }
-
-  // The hot key, on the keyboard's thread; the connection is not closed
-  // while the command is being sent.
+  // The measure key, on the keyboard's thread.
   void Measure() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (comm_ == nullptr || comm_->DistanceMeasure() != 1) std::fprintf(stderr, "ovrin: no meter to measure with\n");
+    const bool sent = WithConnection([](OvrinComm* comm) { return comm != nullptr && comm->DistanceMeasure() == 1; });
+    if (!sent) std::fprintf(stderr, "ovrin: no meter to measure with\n");
   }
 
  private:
   const Options& options_;
   Keyboard* keyboard_;
   ReadingSink* file_;
-  std::mutex mutex_;
-  OvrinComm* comm_ = nullptr;
 };
 
 }  // namespace
