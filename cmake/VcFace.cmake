@@ -13,7 +13,10 @@
 # leading underscore, every decorated name gets one, which ld takes off again
 # when it exports it.
 set(flags --target=${TRIPLE} -std=c++17 -fms-extensions -fno-exceptions -fno-rtti -fno-threadsafe-statics
-          -fno-stack-protector -O2 -Wall -Wextra -Werror -Wglobal-constructors)
+          -fno-stack-protector -O2 -Wall -Wextra -Wglobal-constructors)
+if(WARNINGS_AS_ERRORS)
+  list(APPEND flags -Werror)
+endif()
 set(objects)
 foreach(source ${SOURCES})
   get_filename_component(name ${source} NAME_WE)

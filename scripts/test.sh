@@ -4,24 +4,24 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 
-cmake -S "$root" -B "$root/build" -G Ninja
+cmake -S "$root" -B "$root/build" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON
 cmake --build "$root/build"
-cmake -S "$root" -B "$root/build-win" -G Ninja \
+cmake -S "$root" -B "$root/build-win" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DOVRIN_NATIVE_BUILD_DIR="$root/build"
 cmake --build "$root/build-win"
-cmake -S "$root" -B "$root/build-win32" -G Ninja \
+cmake -S "$root" -B "$root/build-win32" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" -DOVRIN_NATIVE_BUILD_DIR="$root/build"
 cmake --build "$root/build-win32"
 
 # The fuzzers, a build of their own with clang.
-cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DOVRIN_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON -DOVRIN_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   >/dev/null
 cmake --build "$root/build-fuzz"
 
 # The unit and pseudo-terminal tests again under ASan+UBSan and under TSan.
 for sanitizer in address,undefined thread; do
   dir="$root/build-${sanitizer%%,*}"
-  cmake -S "$root" -B "$dir" -G Ninja -DOVRIN_SANITIZE="$sanitizer" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON -DOVRIN_SANITIZE="$sanitizer" >/dev/null
   cmake --build "$dir" --target unit_tests web_tests pty_tests load_tests ovrin-sim
 done
 
