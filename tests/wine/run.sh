@@ -165,33 +165,4 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   fi
 fi
 
-# ovrin.exe type into a real Win32 window under Xvfb: the focused EDIT control
-# of type_target.exe receives the burst, formatted and in order, each reading
-# followed by Tab.
-if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && command -v Xvfb >/dev/null; then
-  Xvfb -displayfd 1 -nolisten tcp >"$work/xvfb.out" 2>/dev/null &
-  xvfb=$!
-  sims+=("$xvfb")
-  for _ in $(seq 100); do [ -s "$work/xvfb.out" ] && break; sleep 0.05; done
-  display=":$(head -n 1 "$work/xvfb.out")"
-  start_sim COM20 --burst 3 --value 1234 --step 1111 --baud 0
-  field=$work/field.txt
-  DISPLAY=$display wine "$windows/type_target.exe" "$(winepath -w "$field")" >/dev/null 2>&1 &
-  target=$!
-  for _ in $(seq 200); do [ -f "$field" ] && break; sleep 0.05; done
-  DISPLAY=$display wine "$windows/ovrin.exe" type --port '\\.\COM20' --scale 0.001 --decimals 3 --then tab \
-    >/dev/null 2>"$work/type.err" &
-  ovrin=$!
-  expected=$(printf '1.234\t2.345\t3.456\t')
-  for _ in $(seq 300); do [ "$(cat "$field")" = "$expected" ] && break; sleep 0.1; done
-  kill "$ovrin" "$target" 2>/dev/null || true
-  wait "$ovrin" "$target" 2>/dev/null || true
-  if [ "$(cat "$field")" = "$expected" ]; then
-    echo "ovrin.exe type: ok"
-  else
-    printf 'ovrin.exe type: FAILED\nthe field holds: %q\n%s\n' "$(cat "$field")" "$(cat "$work/type.err")"
-    status=1
-  fi
-fi
-
 exit $status
