@@ -17,9 +17,12 @@ runs_32bit() {
 }
 
 # use_wine DLL: "wine", "wineboot" and "winepath" from now on start the loader
-# for the word size of DLL.
+# for the word size of DLL. Wine starts its own helpers (the desktop's
+# explorer.exe among them, without which no window gets the focus) through
+# $WINELOADER, which must then be that loader too.
 use_wine() {
   WINE_LOADER=$(wine_loader "$1")
+  export WINELOADER=$WINE_LOADER
   wine() { "$WINE_LOADER" "$@"; }
   wineboot() { "$WINE_LOADER" wineboot "$@"; }
   winepath() { "$WINE_LOADER" winepath "$@"; }

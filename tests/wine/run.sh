@@ -14,6 +14,14 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
 unset DISPLAY WAYLAND_DISPLAY
 sims=()
+# A screen of its own (Xvfb) before Wine starts its desktop: windows on it
+# then take the keyboard focus, which ovrin.exe type needs.
+if command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 1 -nolisten tcp >"$work/xvfb.out" 2>/dev/null &
+  sims+=($!)
+  for _ in $(seq 100); do [ -s "$work/xvfb.out" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -n 1 "$work/xvfb.out")"
+fi
 
 cleanup() {
   for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -161,6 +169,41 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   else
     printf 'ovrin.exe serve: FAILED\n%s\n%s\n%s\n%s\n' "$(cat "$served" "$work/serve.err")" "$measured" "$readings" \
       "$refused"
+    status=1
+  fi
+fi
+
+# ovrin.exe type into a real Win32 window under Xvfb: the focused EDIT control
+# of type_target.exe receives the burst, formatted and in order, each reading
+# followed by Tab; F9, pressed on the X keyboard, measures one more; a second
+# ovrin.exe cannot take F9 and says so with status 8.
+if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+  start_sim COM20 --burst 3 --value 1234 --step 1111 --baud 0
+  field=$work/field.txt
+  wine "$windows/type_target.exe" "$(winepath -w "$field")" >/dev/null 2>&1 &
+  target=$!
+  for _ in $(seq 200); do [ -f "$field" ] && break; sleep 0.05; done
+  wine "$windows/ovrin.exe" type --port '\\.\COM20' --scale 0.001 --decimals 3 --then tab --measure-key F9 \
+    >/dev/null 2>"$work/type.err" &
+  ovrin=$!
+  typed() {  # typed TEXT: waits up to 30 s for the field to hold TEXT
+    for _ in $(seq 300); do [ "$(cat "$field")" = "$1" ] && return 0; sleep 0.1; done
+    return 1
+  }
+  burst=$(printf '1.234\t2.345\t3.456\t')
+  taken=0
+  if typed "$burst"; then
+    wine "$windows/ovrin.exe" type --port '\\.\COM20' --measure-key F9 >/dev/null 2>"$work/taken.err" || taken=$?
+    xdotool search --name "type target" windowfocus --sync key F9
+  fi
+  typed "$burst$(printf '4.567\t')" || true
+  kill "$ovrin" "$target" 2>/dev/null || true
+  wait "$ovrin" "$target" 2>/dev/null || true
+  if [ "$(cat "$field")" = "$burst$(printf '4.567\t')" ] && [ "$taken" = 8 ] && grep -q 'F9 is taken' "$work/taken.err"; then
+    echo "ovrin.exe type: ok"
+  else
+    printf 'ovrin.exe type: FAILED\nthe field holds: %q; a second F9: status %s, %s\n%s\n' "$(cat "$field")" "$taken" \
+      "$(cat "$work/taken.err" 2>/dev/null)" "$(cat "$work/type.err")"
     status=1
   fi
 fi
