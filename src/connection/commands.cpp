@@ -3,12 +3,11 @@
 #include <iterator>
 
 #include "commands.h"
+#include "connection_state.h"
 #include "handles.h"
 #include "host_messages.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
-#include "readings.h"
-#include "trace.h"
 
 namespace platform = ovrin::platform;
 
@@ -63,8 +62,7 @@ int OvrinComm::DistanceMeasure() {
   }
   platform::Port* const port = ovrin::AsPort(portHandle);
   // An open port always has its run; the run holds the lock for commands.
-  const std::shared_ptr<ovrin::ReadingChannel> run =
-      port != platform::NoPort() ? ovrin::ChannelOf(*this, false) : nullptr;
+  const std::shared_ptr<ovrin::ConnectionState> run = port != platform::NoPort() ? ovrin::StateOf(*this) : nullptr;
   if (run == nullptr) {
     ovrin::ShowMessage(ovrin::kCantSendCommand, ovrin::kStyleOk);
     platform::CloseEvent(event);
@@ -79,6 +77,6 @@ int OvrinComm::DistanceMeasure() {
   platform::CloseEvent(event);
   // 1 only when the command reached the port; a lost command is no success.
   if (result != platform::WriteResult::kDoneAtOnce && result != platform::WriteResult::kDoneAfterWait) return 0;
-  ovrin::TraceBytes(ovrin::TraceKind::kSent, run->Port(), kMeasureCommand, sizeof kMeasureCommand);
+  run->TraceBytes(ovrin::TraceKind::kSent, kMeasureCommand, sizeof kMeasureCommand);
   return 1;
 }

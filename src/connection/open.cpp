@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "commands.h"
+#include "connection_state.h"
 #include "handles.h"
 #include "ovrin_comm.h"
 #include "platform/platform.h"
-#include "readings.h"
 #include "receive_thread.h"
 #include "trace.h"
 
@@ -59,14 +59,14 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   notifyWindow = window;
   listenEvent = platform::CreateManualEvent(true);
   idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
-  // The readings of this run: a new, empty queue, sequence from 1.
-  const std::shared_ptr<ovrin::ReadingChannel> readings =
-      idleEvent != nullptr ? ovrin::ChannelOf(*this, true) : nullptr;
-  const bool queued = readings != nullptr && readings->Begin(port);
-  receiveThread = queued ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, this) : nullptr;
+  // The state of this run: a new, empty queue, sequence from 1.
+  const std::shared_ptr<ovrin::ConnectionState> state = idleEvent != nullptr ? ovrin::StateOf(*this, true) : nullptr;
+  const bool begun = state != nullptr && state->Begin({port, ovrin::AsPort(portHandle), ovrin::AsEvent(listenEvent),
+                                                       ovrin::AsEvent(idleEvent), window});
+  receiveThread = begun ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, state.get()) : nullptr;
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
-    if (queued) readings->End();
+    if (begun) state->End();
     if (idleEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(idleEvent));
     if (listenEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(listenEvent));
     listenEvent = idleEvent = nullptr;
@@ -81,7 +81,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   // Its answer arrives as a reply line.
   if (SendMsg(portHandle, kStartupCommand) != 0) {
     const std::string frame = ovrin::CommandFrame(kStartupCommand);
-    ovrin::TraceBytes(ovrin::TraceKind::kSent, port, frame.data(), frame.size());
+    state->TraceBytes(ovrin::TraceKind::kSent, frame.data(), frame.size());
   }
   return 1;
 }

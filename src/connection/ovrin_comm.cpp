@@ -1,11 +1,10 @@
 // The connection object: construction, copies, Close and the listening state.
 #include "ovrin_comm.h"
 
+#include "connection_state.h"
 #include "handles.h"
 #include "platform/platform.h"
-#include "readings.h"
 #include "receive_thread.h"
-#include "trace.h"
 
 namespace platform = ovrin::platform;
 
@@ -20,7 +19,7 @@ OvrinComm::OvrinComm()
   // An object that was freed without its destructor (a C host's free, a
   // memory pool) may have left an entry at this address: a new connection
   // inherits no handler, context or queue from it.
-  ovrin::ForgetChannel(*this);
+  ovrin::ForgetState(*this);
 }
 
 // Handles are never shared between objects: two owners would release them
@@ -40,47 +39,34 @@ OvrinComm& OvrinComm::operator=(const OvrinComm& other) {
 
 OvrinComm::~OvrinComm() {
   if (isOpen.load() != 0) Close();
-  ovrin::ForgetChannel(*this);
+  ovrin::ForgetState(*this);
 }
 
 int OvrinComm::Close() {
   // From a handler on its own receive thread, the wait for that thread would
   // never end: refused, as on a connection that is not open.
   if (isOpen.load() == 0 || ovrin::OnReceiveThreadOf(*this)) return 0;
+  // An open connection always has its state: Open made it.
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(*this);
   isOpen.store(0);
-  {
-    platform::ScopedProcessLock lock;  // the receive thread may be in SetListen
-    platform::SignalEvent(ovrin::AsEvent(listenEvent));
-  }
+  platform::SignalEvent(ovrin::AsEvent(listenEvent));
   // The receive thread's wait ends; it finds isOpen 0 after its pass and ends.
   platform::WakeWaiters(ovrin::AsPort(portHandle));
   platform::JoinThread(ovrin::AsThread(receiveThread));
   receiveThread = nullptr;
+  state->Finish();
   platform::ClosePort(ovrin::AsPort(portHandle), platform::PendingOutput::kLetLeave);
   platform::CloseEvent(ovrin::AsEvent(listenEvent));
   platform::CloseEvent(ovrin::AsEvent(idleEvent));
   portHandle = platform::NoPort();
   listenEvent = nullptr;
   idleEvent = nullptr;
-  if (ovrin::Tracing()) {
-    const std::shared_ptr<ovrin::ReadingChannel> run = ovrin::ChannelOf(*this, false);
-    if (run != nullptr) ovrin::TraceLink(ovrin::TraceKind::kClosed, run->Port());
-  }
   return 1;
 }
 
 void OvrinComm::SetListen(int listen) {
-  if (isOpen.load() == 0) return;
-  platform::ScopedProcessLock lock;
-  platform::Event* listening = ovrin::AsEvent(listenEvent);
-  platform::Event* idle = ovrin::AsEvent(idleEvent);
-  if (listen != 0) {
-    platform::SignalEvent(listening);
-    platform::UnsignalEvent(idle);
-  } else {
-    platform::UnsignalEvent(listening);
-    platform::SignalEvent(idle);
-  }
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(*this);
+  if (state != nullptr) state->SetListening(listen != 0);
 }
 
 int OvrinComm::SendCommand(std::uint32_t, std::uint32_t, std::uint32_t) { return 1; }

@@ -2,14 +2,11 @@
 // connection's record and tells the host.
 #include "receive_thread.h"
 
-#include "comm_access.h"
-#include "handles.h"
+#include "connection_state.h"
 #include "host_messages.h"
 #include "platform/platform.h"
 #include "protocol/line_assembler.h"
 #include "protocol/reply_parser.h"
-#include "readings.h"
-#include "trace.h"
 
 namespace ovrin {
 namespace {
@@ -21,24 +18,9 @@ constexpr unsigned kFailed = 0xFFFFFFFFu;
 constexpr int kEmptyPassesBeforeThrottle = 16;
 constexpr int kThrottleMs = 20;
 
-// The connection whose receive thread this is, on that thread: Close and
-// Open called from a handler on it must not wait for the thread itself.
-thread_local const OvrinComm* tReceivingFor = nullptr;
-
-void DeliverLine(OvrinComm& comm, ReadingChannel& readings, const char* line, std::size_t length,
-                 const Receipt& receipt) {
-  // Decoded aside and copied in one step with its reading: a host reading the
-  // record sees the old or the new one, never a half-written mix.
-  readings.Deliver(&comm.measurement, ParseReply(line), line, length, receipt);
-  comm.SetListen(0);
-  const WindowHandle window = OvrinCommAccess::NotifyWindow(comm);
-  if (window != nullptr) platform::PostNotification(window, WM_MEASURE_READY, 1, 0);
-}
-
 // Runs the passes until Close clears isOpen (true) or the link is lost (false).
-bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Event* event) {
-  platform::Port* const port = OvrinCommAccess::PortHandle(comm);
-  std::atomic<std::int32_t>& isOpen = OvrinCommAccess::IsOpen(comm);
+bool ReceiveUntilStopped(ConnectionState& state, platform::Event* event) {
+  platform::Port* const port = state.Run().portHandle;
   LineAssembler lines;
   int emptyPasses = 0;
   bool readFirst = true;
@@ -47,13 +29,16 @@ bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Ev
     if (readFirst) {
       const std::size_t asked = lines.SpaceLeft();
       const long received = platform::ReadQueued(port, event, lines.Space(), asked);
-      if (received < 0) return isOpen.load() == 0;
+      if (received < 0) return !state.IsOpen();
       if (received > 0) {
         // Every line this read completes was received now.
         const Receipt receipt{platform::UtcNowNs(), platform::MonotonicNowNs()};
-        TraceBytes(TraceKind::kReceived, readings.Port(), lines.Space(), static_cast<std::size_t>(received));
-        lines.Commit(static_cast<std::size_t>(received),
-                     [&](const char* line, std::size_t length) { DeliverLine(comm, readings, line, length, receipt); });
+        state.TraceBytes(TraceKind::kReceived, lines.Space(), static_cast<std::size_t>(received));
+        // Decoded aside and copied in one step with its reading: a host
+        // reading the record sees the old or the new one, never a mix.
+        lines.Commit(static_cast<std::size_t>(received), [&](const char* line, std::size_t length) {
+          state.Deliver(ParseReply(line), line, length, receipt);
+        });
         emptyPasses = 0;
         // A read that left space took all that was queued: wait, without
         // asking once more for nothing.
@@ -62,36 +47,35 @@ bool ReceiveUntilStopped(OvrinComm& comm, ReadingChannel& readings, platform::Ev
       }
     }
     readFirst = true;
-    if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) return isOpen.load() == 0;
+    if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) return !state.IsOpen();
     if (++emptyPasses > kEmptyPassesBeforeThrottle) platform::SleepMs(kThrottleMs);
-  } while (isOpen.load() != 0);
+  } while (state.IsOpen());
   return true;
 }
 
 }  // namespace
 
-bool OnReceiveThreadOf(const OvrinComm& connection) { return tReceivingFor == &connection; }
+bool OnReceiveThreadOf(const OvrinComm& connection) {
+  const std::shared_ptr<ConnectionState> state = StateOf(connection);
+  return state != nullptr && state->OnReceiveThread();
+}
 
-unsigned ReceiveThreadProc(void* connection) {
-  OvrinComm& comm = *static_cast<OvrinComm*>(connection);
-  tReceivingFor = &comm;
-  // Open made the channel before it started the thread.
-  const std::shared_ptr<ReadingChannel> readings = ChannelOf(comm, false);
+unsigned ReceiveThreadProc(void* argument) {
+  ConnectionState& state = *static_cast<ConnectionState*>(argument);
+  state.EnterReceiveThread();
   platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) {
-    readings->End();
+    state.End();
     ShowMessage(kCantCreateEvent, kStyleOk);
     return kFailed;
   }
   bool stopped = true;
-  if (OvrinCommAccess::IsOpen(comm).load() != 0) stopped = ReceiveUntilStopped(comm, *readings, event);
+  if (state.IsOpen()) stopped = ReceiveUntilStopped(state, event);
   platform::CloseEvent(event);
   // No reading comes after this: hosts waiting for one are told.
-  readings->End();
+  state.End();
   if (stopped) return kStopped;
-  TraceLink(TraceKind::kLinkLost, readings->Port());
-  const WindowHandle window = OvrinCommAccess::NotifyWindow(comm);
-  if (window != nullptr && readings->NotifiesLinkLost()) platform::PostNotification(window, WM_LINK_LOST, 0, 0);
+  state.LinkLost();
   return kFailed;
 }
 

@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
+#include "connection/connection_state.h"
 #include "connection/host_messages.h"
-#include "connection/readings.h"
 #include "connection/trace.h"
 #include "ovrin_comm.h"
 #include "ovrin_readings.h"

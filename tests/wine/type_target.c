@@ -35,10 +35,10 @@ int main(int argc, char** argv) {
   MSG message;
   if (argc < 2) return 2;
   gOut = argv[1];
-  window = CreateWindowExW(0, L"STATIC", L"type target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, NULL,
-                           NULL, GetModuleHandleW(NULL), NULL);
-  gEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 400, 300,
-                          window, NULL, GetModuleHandleW(NULL), NULL);
+  window = CreateWindowExW(0, L"STATIC", L"type target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, NULL, NULL,
+                           GetModuleHandleW(NULL), NULL);
+  gEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 400, 300, window,
+                          NULL, GetModuleHandleW(NULL), NULL);
   SetForegroundWindow(window);
   SetFocus(gEdit);
   file = fopen(gOut, "wb"); /* ready */

@@ -1,0 +1,124 @@
+// The private state of one connection, beside the OvrinComm object that hosts
+// see: its readings (a bounded queue that the receive thread fills and the
+// host drains, and the handler called for each), the port name, the
+// listen/idle switch, which thread is the receive thread, and the trace. It
+// lives in a table keyed by the object's address, because hosts rely on the
+// object's exported layout; the receive thread, the commands and Close talk
+// to it alone.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ovrin_diagnostics.h"
+#include "ovrin_readings.h"
+#include "platform/platform.h"
+
+namespace ovrin {
+
+// Calls `target` for a reading; lets the C interface bind callbacks of its own
+// type without converting function pointers back and forth unsafely.
+using ReadingInvoker = void (*)(const Reading& reading, void (*target)(), void* context);
+
+// When a read delivered the bytes that completed a line.
+struct Receipt {
+  std::int64_t utcNs;
+  std::int64_t monotonicNs;
+};
+
+// What a run works with: made by Open, owned by the OvrinComm's fields.
+struct RunHandles {
+  std::string port;
+  platform::Port* portHandle;
+  platform::Event* listening;
+  platform::Event* idle;
+  WindowHandle window;  // told of readings and, when asked, of a lost link
+};
+
+class ConnectionState {
+ public:
+  // The state of `owner`: the record it writes and the flag it reads are
+  // the object's own exported fields.
+  explicit ConnectionState(OvrinComm& owner);
+  ConnectionState(const ConnectionState&) = delete;
+  ConnectionState& operator=(const ConnectionState&) = delete;
+
+  // ---- Open and Close ----
+  // Starts a new run: an empty queue of the set capacity, sequence and
+  // dropped count from 0. False when the queue's memory cannot be had.
+  bool Begin(const RunHandles& run);
+  // No reading will come any more: waiters return.
+  void End();
+  // After Close has stopped the thread: the run's handles are forgotten (the
+  // switch then does nothing) and the trace says it closed.
+  void Finish();
+  bool SetCapacity(std::size_t capacity);
+  // Set by Begin before the receive thread starts and not changed while it
+  // runs, so every thread reads them without the lock.
+  const RunHandles& Run() const { return run_; }
+  bool IsOpen() const { return isOpen_.load() != 0; }
+
+  // ---- The receive thread ----
+  void EnterReceiveThread();
+  bool OnReceiveThread() const;
+  // Writes the record into the object and queues its reading, in one step
+  // under the lock; then calls the handler, switches to idle and tells the
+  // window. Never allocates.
+  void Deliver(const MeasureRecord& record, const char* line, std::size_t length, const Receipt& receipt);
+  // The link is gone: the window hears of it when the host asked.
+  void LinkLost();
+
+  // ---- Commands and the switch ----
+  // Held while a command is written: DistanceMeasure may come from several
+  // threads at once, and two commands must never interleave on the wire.
+  platform::Monitor& Sending() { return sending_; }
+  // Listening (the listen event set, idle clear) or idle (the other way).
+  void SetListening(bool listen);
+  void TraceBytes(TraceKind kind, const char* bytes, std::size_t size) const;
+
+  // ---- The host ----
+  bool Take(Reading* reading);
+  ReadingWait WaitAndTake(Reading* reading, int timeoutMs);
+  std::uint64_t Dropped();
+  MeasureRecord Latest();
+  void SetHandler(ReadingInvoker invoke, void (*target)(), void* context);
+  // Whether the host asked for WM_LINK_LOST.
+  void SetNotifyLinkLost(bool notify);
+
+ private:
+  bool TakeInside(Reading* reading);
+
+  MeasureRecord& record_;                    // the owner's public field
+  const std::atomic<std::int32_t>& isOpen_;  // the owner's public flag
+  platform::Monitor monitor_;
+  platform::Monitor sending_;
+  RunHandles run_{};
+  std::unique_ptr<Reading[]> ring_;
+  std::size_t capacity_ = kDefaultReadingCapacity;  // for the next Begin
+  std::size_t size_ = 0;                            // of the ring in use
+  std::size_t oldest_ = 0;
+  std::size_t count_ = 0;
+  std::uint64_t sequence_ = 0;
+  std::uint64_t dropped_ = 0;
+  std::uint64_t runs_ = 0;  // Begin counts the runs
+  bool running_ = false;
+  bool notifyLinkLost_ = false;
+  ReadingInvoker invoke_ = nullptr;
+  void (*target_)() = nullptr;
+  void* context_ = nullptr;
+};
+
+// The state of a connection; made on first use when `create`, else null when
+// the connection has none.
+std::shared_ptr<ConnectionState> StateOf(OvrinComm& connection, bool create);
+std::shared_ptr<ConnectionState> StateOf(const OvrinComm& connection);
+// Drops the state of a connection that is going away.
+void ForgetState(const OvrinComm& connection);
+
+// Binds a handler of any type through its invoker (the C interface's callback).
+void SetReadingInvoker(OvrinComm& connection, ReadingInvoker invoke, void (*target)(), void* context);
+
+}  // namespace ovrin
