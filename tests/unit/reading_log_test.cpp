@@ -12,10 +12,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
-ovrin::Reading Distance(std::int32_t value) {
-  ovrin::Reading reading{};
-  reading.record.kind = Reply31;
-  reading.record.value1 = value;
+// The reading numbered `value` of a run, with that value.
+NumberedReading Distance(std::int32_t value) {
+  NumberedReading reading{static_cast<std::uint64_t>(value), {}};
+  reading.reading.record.kind = Reply31;
+  reading.reading.record.value1 = value;
   return reading;
 }
 
@@ -45,10 +46,10 @@ TEST(ReadingLog, AWaitBringsEachStateAndReadingOnceAndMovesTheCursors) {
   ReadingLog log;
   std::uint64_t after = 0;
   std::uint64_t version = 0;
-  log.SetState(StateJson("connected", "COM3", 0));
-  log.Add(Distance(7));
+  log.SetState(LinkStateJson(LinkState::kConnected, "COM3", 0));
+  log.Add(Distance(1));
   LogNews news = log.Wait(&after, &version, milliseconds(0), 100);
-  EXPECT_EQ(news.state, R"({"state":"connected","time":"1970-01-01T00:00:00.000Z","port":"COM3"})");
+  EXPECT_EQ(news.state, R"({"event":"connected","state":"connected","time":"1970-01-01T00:00:00.000Z","port":"COM3"})");
   EXPECT_EQ(Seqs(news.readings), std::vector<std::uint64_t>{1});
   EXPECT_EQ(after, 1U);
   news = log.Wait(&after, &version, milliseconds(10), 100);

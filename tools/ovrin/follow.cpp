@@ -9,12 +9,12 @@ namespace {
 
 // Every reading of one connection until the link is lost (kLinkLost), the
 // user interrupts (kOk) or the follower fails.
-int ReadUntilLost(const OvrinComm& comm, Follower& follower) {
+int ReadUntilLost(const OvrinComm& comm, Follower& follower, std::uint64_t* seq) {
   for (;;) {
     ovrin::Reading reading{};
-    switch (NextReading(comm, &reading, -1)) {
+    switch (AwaitReading(comm, &reading, -1)) {
       case Waited::kReading:
-        if (!follower.Take(reading)) return kOutputFailed;
+        if (!follower.Take({++*seq, reading})) return kOutputFailed;
         break;
       case Waited::kLinkLost:
         return kLinkLost;
@@ -31,9 +31,11 @@ int ReadUntilLost(const OvrinComm& comm, Follower& follower) {
 int Follow(const Options& options, Listeners& listeners, Follower& follower) {
   OvrinComm comm;
   int failures = 0;
+  std::uint64_t seq = 0;  // the run's numbering goes on across reconnects
+  bool lost = false;
   for (;;) {
     std::string port;
-    follower.Changed("searching", "");
+    follower.Changed(lost ? LinkState::kReconnecting : LinkState::kSearching, "");
     // Why no meter was found is told once, not at every try.
     if (!OpenMeter(comm, options, listeners, &port, options.reconnect && failures > 0)) {
       if (!options.reconnect) return kNoMeter;
@@ -41,19 +43,24 @@ int Follow(const Options& options, Listeners& listeners, Follower& follower) {
       continue;
     }
     failures = 0;
-    follower.Changed("connected", port);
+    follower.Changed(LinkState::kConnected, port);
     follower.Attach(&comm);
-    const int result = ReadUntilLost(comm, follower);
+    const int result = ReadUntilLost(comm, follower, &seq);
     follower.Attach(nullptr);
     comm.Close();
     if (result != kLinkLost) return result;
-    follower.Changed("lost", port);
+    follower.Changed(LinkState::kLost, port);
+    lost = true;
     if (!options.reconnect) {
       std::fprintf(stderr, "ovrin: the link to the meter was lost\n");
       return kLinkLost;
     }
     if (!Pause(BackoffMs(0))) return kOk;
   }
+}
+
+void TellLinkState(LinkState state, const std::string& port) {
+  std::fprintf(stderr, "ovrin: %s%s%s\n", LinkStateName(state), port.empty() ? "" : " ", port.c_str());
 }
 
 }  // namespace ovrin_tool

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "format.h"
 #include "ovrin_readings.h"
 #include "session.h"
 
@@ -15,11 +16,11 @@ namespace ovrin_tool {
 class Follower {
  public:
   virtual ~Follower() = default;
-  // One reading; false ends the run with kOutputFailed.
-  virtual bool Take(const ovrin::Reading& reading) = 0;
-  // How the connection stands: "searching", "connected" (with its port),
-  // "lost" (with the port it was on).
-  virtual void Changed(const char* event, const std::string& port) = 0;
+  // One reading, numbered once for every sink; false ends the run with
+  // kOutputFailed.
+  virtual bool Take(const NumberedReading& reading) = 0;
+  // How the link stands; `port` is the one connected to or lost, else empty.
+  virtual void Changed(LinkState state, const std::string& port) = 0;
 
   // Follow lends the open connection while it is open (null just before it
   // closes it), for commands sent from other threads: the page's Measure
@@ -47,5 +48,8 @@ class Follower {
 // interrupts (kOk), the link is lost (kLinkLost) or the follower fails; with
 // --reconnect, searches again (backing off) instead of ending.
 int Follow(const Options& options, Listeners& listeners, Follower& follower);
+
+// Tells the user on stderr how the link stands: "ovrin: connected COM7".
+void TellLinkState(LinkState state, const std::string& port);
 
 }  // namespace ovrin_tool

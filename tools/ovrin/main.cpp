@@ -5,7 +5,7 @@
 #include <string>
 
 #include "commands.h"
-#include "output.h"
+#include "format.h"
 #include "system.h"
 
 int main(int argc, char** argv) {

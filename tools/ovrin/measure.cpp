@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "output.h"
+#include "sink.h"
 #include "waiting.h"
 
 namespace ovrin_tool {
@@ -13,8 +13,10 @@ constexpr int kStartupReplyMs = 500;
 
 int MeasureOn(OvrinComm& comm, const Options& options, ReadingSink& sink) {
   ovrin::Reading reading{};
+  std::uint64_t seq = 0;
   // The answer to the start-up command, if the meter gives one, is no measurement.
-  if (NextReading(comm, &reading, kStartupReplyMs) == Waited::kReading && options.verbose && !sink.Write(reading)) {
+  if (AwaitReading(comm, &reading, kStartupReplyMs) == Waited::kReading && options.verbose &&
+      !sink.Write({++seq, reading})) {
     return kOutputFailed;
   }
   for (long i = 0; i < options.count; ++i) {
@@ -23,9 +25,9 @@ int MeasureOn(OvrinComm& comm, const Options& options, ReadingSink& sink) {
       std::fprintf(stderr, "ovrin: the measure command could not be sent\n");
       return kNoReply;
     }
-    switch (NextReading(comm, &reading, static_cast<int>(options.timeoutMs))) {
+    switch (AwaitReading(comm, &reading, static_cast<int>(options.timeoutMs))) {
       case Waited::kReading:
-        if (!sink.Write(reading)) return kOutputFailed;
+        if (!sink.Write({++seq, reading})) return kOutputFailed;
         break;
       case Waited::kTimedOut:
         std::fprintf(stderr, "ovrin: no reply within %ld ms\n", options.timeoutMs);
@@ -39,7 +41,7 @@ int MeasureOn(OvrinComm& comm, const Options& options, ReadingSink& sink) {
   }
   // Lines that came with the last reply are readings too.
   while (ovrin::NextReading(comm, &reading)) {
-    if (!sink.Write(reading)) return kOutputFailed;
+    if (!sink.Write({++seq, reading})) return kOutputFailed;
   }
   return kOk;
 }
@@ -47,19 +49,14 @@ int MeasureOn(OvrinComm& comm, const Options& options, ReadingSink& sink) {
 }  // namespace
 
 int Measure(const Options& options, Listeners& listeners) {
-  ReadingSink sink(options.format);
-  if (!sink.Open(options.output)) {
-    std::fprintf(stderr, "ovrin: %s\n", sink.Error().c_str());
-    return kOutputFailed;
-  }
-  OvrinComm comm;
-  std::string port;
-  if (!OpenMeter(comm, options, listeners, &port, false)) return kNoMeter;
-  int result = MeasureOn(comm, options, sink);
-  comm.Close();
-  if (!sink.Close() && result == kOk) result = kOutputFailed;
-  if (result == kOutputFailed) std::fprintf(stderr, "ovrin: %s\n", sink.Error().c_str());
-  return result;
+  return WithSink(options, SinkUse::kStdout, [&](ReadingSink* sink) -> int {
+    OvrinComm comm;
+    std::string port;
+    if (!OpenMeter(comm, options, listeners, &port, false)) return kNoMeter;
+    const int result = MeasureOn(comm, options, *sink);
+    comm.Close();
+    return result;
+  });
 }
 
 }  // namespace ovrin_tool

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "format.h"
 #include "keyboard.h"
 
 namespace ovrin_tool {
@@ -31,7 +32,6 @@ struct Scale {
   int exponent = 0;
 };
 enum class Answer { kAsk, kYes, kNo };  // to the "keep searching?" question
-enum class Format { kText, kJson, kCsv };
 
 // Ordered by size (no padding to speak of); each field names its command.
 struct Options {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "commands.h"
-#include "output.h"
+#include "format.h"
 #include "system.h"
 
 namespace ovrin_tool {

@@ -5,7 +5,7 @@
 
 #include "commands.h"
 #include "follow.h"
-#include "output.h"
+#include "sink.h"
 #include "system.h"
 #include "terminal_qr.h"
 #include "web/access.h"
@@ -22,18 +22,15 @@ class Publisher : public Follower {
  public:
   Publisher(ReadingLog& log, ReadingSink* file) : log_(log), file_(file) {}
 
-  bool Take(const ovrin::Reading& reading) override {
+  bool Take(const NumberedReading& reading) override {
     log_.Add(reading);
     return file_ == nullptr || file_->Write(reading);
   }
 
-  void Changed(const char* event, const std::string& port) override {
-    // A search after a lost link is the page's "reconnecting".
-    const std::string state = std::string(event) == "searching" && lost_ ? "reconnecting" : event;
-    if (state == "lost" || state == "connected") lost_ = state == "lost";
-    std::fprintf(stderr, "ovrin: %s%s%s\n", state.c_str(), port.empty() ? "" : " ", port.c_str());
-    log_.SetState(StateJson(state, port, WallClockNs()));
-    if (file_ != nullptr) file_->WriteEvent(event, port);
+  void Changed(LinkState state, const std::string& port) override {
+    TellLinkState(state, port);
+    log_.SetState(LinkStateJson(state, port, WallClockNs()));
+    if (file_ != nullptr) file_->Write(state, port);
   }
 
   // The Measure button, on a request's thread.
@@ -47,7 +44,6 @@ class Publisher : public Follower {
  private:
   ReadingLog& log_;
   ReadingSink* file_;
-  bool lost_ = false;
 };
 
 // The secret of the link when serving beyond loopback: from --token-file
@@ -107,16 +103,10 @@ void PrintWhereToOpen(const Options& options, const WebServer& server, const std
   std::printf("%s", TerminalQr(links.front()).c_str());
 }
 
-}  // namespace
-
-int Serve(const Options& options, Listeners& listeners) {
-  ReadingSink file(options.format);
-  if (!options.output.empty() && !file.Open(options.output)) {
-    std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
-    return kOutputFailed;
-  }
+// Serves the page while the run follows the meter.
+int ServeInto(const Options& options, Listeners& listeners, ReadingSink* file) {
   ReadingLog log;
-  Publisher publisher(log, options.output.empty() ? nullptr : &file);
+  Publisher publisher(log, file);
   std::string token;
   std::string error;
   if (!IsLoopback(options.listenHost) && !LinkToken(options.tokenFile, &token, &error)) {
@@ -132,11 +122,15 @@ int Serve(const Options& options, Listeners& listeners) {
   server.Start();
   PrintWhereToOpen(options, server, token);
   std::fflush(stdout);
-  int result = Follow(options, listeners, publisher);
+  const int result = Follow(options, listeners, publisher);
   server.Stop();
-  if (!options.output.empty() && !file.Close() && result == kOk) result = kOutputFailed;
-  if (result == kOutputFailed) std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
   return result;
+}
+
+}  // namespace
+
+int Serve(const Options& options, Listeners& listeners) {
+  return WithSink(options, SinkUse::kOnlyAFile, [&](ReadingSink* file) { return ServeInto(options, listeners, file); });
 }
 
 }  // namespace ovrin_tool

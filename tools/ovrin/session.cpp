@@ -5,10 +5,11 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <random>
 
 #include "capture.h"
-#include "output.h"
+#include "format.h"
 #include "system.h"
 
 namespace ovrin_tool {
@@ -16,7 +17,7 @@ namespace {
 
 Listeners* gListeners = nullptr;
 const Options* gOptions = nullptr;
-ToolLock gRecorderLock;  // the recorder hears the host's thread and the receive thread
+std::mutex gRecorderLock;  // the recorder hears the host's thread and the receive thread
 
 std::int64_t MonotonicNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -31,7 +32,7 @@ void OnTrace(const ovrin::Trace& trace, void*) {
     }
   }
   if (gListeners->recorder != nullptr) {
-    Held held(gRecorderLock);
+    const std::lock_guard<std::mutex> held(gRecorderLock);
     gListeners->recorder->Take(trace);
   }
 }

@@ -17,31 +17,6 @@ void SleepMs(int milliseconds);
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 
-// A lock for what the tool shares with the library's receive threads.
-class ToolLock {
- public:
-  ToolLock();
-  ~ToolLock();
-  ToolLock(const ToolLock&) = delete;
-  ToolLock& operator=(const ToolLock&) = delete;
-  void Enter();
-  void Leave();
-
- private:
-  void* lock_;
-};
-
-class Held {
- public:
-  explicit Held(ToolLock& lock) : lock_(lock) { lock_.Enter(); }
-  ~Held() { lock_.Leave(); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-
- private:
-  ToolLock& lock_;
-};
-
 // Writes what the file holds through to the disk; false when that failed.
 bool SyncFile(std::FILE* file);
 

@@ -5,7 +5,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/random.h>
@@ -63,10 +62,6 @@ void CatchInterrupts() {
 
 bool Interrupted() { return gInterrupted != 0; }
 
-ToolLock::ToolLock() : lock_(new pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER)) {}
-ToolLock::~ToolLock() { delete static_cast<pthread_mutex_t*>(lock_); }
-void ToolLock::Enter() { pthread_mutex_lock(static_cast<pthread_mutex_t*>(lock_)); }
-void ToolLock::Leave() { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(lock_)); }
 void SleepMs(int milliseconds) { poll(nullptr, 0, milliseconds); }
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -27,10 +27,6 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool Interrupted() { return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0; }
 
-ToolLock::ToolLock() : lock_(new SRWLOCK(SRWLOCK_INIT)) {}
-ToolLock::~ToolLock() { delete static_cast<SRWLOCK*>(lock_); }
-void ToolLock::Enter() { AcquireSRWLockExclusive(static_cast<SRWLOCK*>(lock_)); }
-void ToolLock::Leave() { ReleaseSRWLockExclusive(static_cast<SRWLOCK*>(lock_)); }
 void SleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -6,7 +6,7 @@
 #include "commands.h"
 #include "follow.h"
 #include "keyboard.h"
-#include "output.h"
+#include "sink.h"
 
 namespace ovrin_tool {
 namespace {
@@ -33,9 +33,9 @@ class Typist : public Follower {
   Typist(const Options& options, Keyboard* keyboard, ReadingSink* file)
       : options_(options), keyboard_(keyboard), file_(file) {}
 
-  bool Take(const ovrin::Reading& reading) override {
+  bool Take(const NumberedReading& reading) override {
     if (file_ != nullptr && !file_->Write(reading)) return false;
-    const MeasureRecord& record = reading.record;
+    const MeasureRecord& record = reading.reading.record;
     if (record.kind == ReplyError) {
       std::fprintf(stderr, "ovrin: error %d: %s\n", static_cast<int>(record.value1), ErrorText(record.value1).c_str());
       return true;
@@ -52,9 +52,9 @@ class Typist : public Follower {
     return true;
   }
 
-  void Changed(const char* event, const std::string& port) override {
-    std::fprintf(stderr, "ovrin: %s%s%s\n", event, port.empty() ? "" : " ", port.c_str());
-    if (file_ != nullptr) file_->WriteEvent(event, port);
+  void Changed(LinkState state, const std::string& port) override {
+    TellLinkState(state, port);
+    if (file_ != nullptr) file_->Write(state, port);
   }
 
   // The measure key, on the keyboard's thread.
@@ -68,6 +68,31 @@ class Typist : public Follower {
   Keyboard* keyboard_;
   ReadingSink* file_;
 };
+
+// Types until the run ends; the keyboard (or a dry run) first.
+int TypeInto(const Options& options, Listeners& listeners, ReadingSink* file) {
+  std::unique_ptr<Keyboard> keyboard;
+  if (!options.dryRun) {
+    std::string error;
+    keyboard = OpenKeyboard(&error);
+    if (keyboard == nullptr) {
+      std::fprintf(stderr, "ovrin: cannot type: %s\n", error.c_str());
+      return kCannotType;
+    }
+  }
+  Typist typist(options, keyboard.get(), file);
+  if (!options.measureKey.empty()) {
+    std::string error;
+    if (keyboard == nullptr || !keyboard->WatchHotKey(
+                                   options.measureKey, [&typist] { typist.Measure(); }, &error)) {
+      std::fprintf(stderr, "ovrin: %s\n", keyboard == nullptr ? "a dry run has no measure key" : error.c_str());
+      return kKeyTaken;
+    }
+  }
+  const int result = Follow(options, listeners, typist);
+  keyboard.reset();  // no hot key after the connection is gone
+  return result;
+}
 
 }  // namespace
 
@@ -88,34 +113,7 @@ std::string TypedNumber(std::int32_t value, const Scale& scale, int decimals, ch
 }
 
 int Type(const Options& options, Listeners& listeners) {
-  ReadingSink file(options.format);
-  if (!options.output.empty() && !file.Open(options.output)) {
-    std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
-    return kOutputFailed;
-  }
-  std::unique_ptr<Keyboard> keyboard;
-  if (!options.dryRun) {
-    std::string error;
-    keyboard = OpenKeyboard(&error);
-    if (keyboard == nullptr) {
-      std::fprintf(stderr, "ovrin: cannot type: %s\n", error.c_str());
-      return kCannotType;
-    }
-  }
-  Typist typist(options, keyboard.get(), options.output.empty() ? nullptr : &file);
-  if (!options.measureKey.empty()) {
-    std::string error;
-    if (keyboard == nullptr || !keyboard->WatchHotKey(
-                                   options.measureKey, [&typist] { typist.Measure(); }, &error)) {
-      std::fprintf(stderr, "ovrin: %s\n", keyboard == nullptr ? "a dry run has no measure key" : error.c_str());
-      return kKeyTaken;
-    }
-  }
-  int result = Follow(options, listeners, typist);
-  keyboard.reset();  // no hot key after the connection is gone
-  if (!options.output.empty() && !file.Close() && result == kOk) result = kOutputFailed;
-  if (result == kOutputFailed) std::fprintf(stderr, "ovrin: %s\n", file.Error().c_str());
-  return result;
+  return WithSink(options, SinkUse::kOnlyAFile, [&](ReadingSink* file) { return TypeInto(options, listeners, file); });
 }
 
 }  // namespace ovrin_tool

@@ -13,7 +13,7 @@ constexpr int kSliceMs = 100;
 
 }  // namespace
 
-Waited NextReading(const OvrinComm& comm, ovrin::Reading* reading, int timeoutMs) {
+Waited AwaitReading(const OvrinComm& comm, ovrin::Reading* reading, int timeoutMs) {
   for (int waited = 0; !Interrupted(); waited += kSliceMs) {
     const bool last = timeoutMs >= 0 && timeoutMs - waited <= kSliceMs;
     switch (ovrin::WaitReading(comm, reading, last ? std::max(timeoutMs - waited, 0) : kSliceMs)) {

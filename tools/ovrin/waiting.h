@@ -9,7 +9,7 @@ namespace ovrin_tool {
 enum class Waited { kReading, kTimedOut, kLinkLost, kInterrupted };
 
 // Takes the next reading of comm, waiting up to timeoutMs (-1: no limit).
-Waited NextReading(const OvrinComm& comm, ovrin::Reading* reading, int timeoutMs);
+Waited AwaitReading(const OvrinComm& comm, ovrin::Reading* reading, int timeoutMs);
 // Sleeps; false when the user interrupted.
 bool Pause(int milliseconds);
 

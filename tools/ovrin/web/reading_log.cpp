@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
-#include "output.h"
+#include "format.h"
 
 namespace ovrin_tool {
 
-void ReadingLog::Add(const ovrin::Reading& reading) {
+void ReadingLog::Add(const NumberedReading& reading) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    readings_.push_back({++lastSeq_, reading});
+    readings_.push_back(reading);
+    lastSeq_ = reading.seq;
     if (readings_.size() > capacity_) readings_.pop_front();
   }
   changed_.notify_all();
@@ -72,12 +73,6 @@ LogNews ReadingLog::Wait(std::uint64_t* after, std::uint64_t* stateVersion, std:
   news.readings = AfterLocked(*after, limit);
   if (!news.readings.empty()) *after = news.readings.back().seq;
   return news;
-}
-
-std::string StateJson(const std::string& state, const std::string& port, std::int64_t utcNs) {
-  std::string object = "{\"state\":\"" + state + "\",\"time\":\"" + IsoTime(utcNs) + "\"";
-  if (!port.empty()) object += ",\"port\":\"" + JsonEscape(port.data(), port.size()) + "\"";
-  return object + "}";
 }
 
 }  // namespace ovrin_tool

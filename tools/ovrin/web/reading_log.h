@@ -1,5 +1,5 @@
 // The readings of a serve run, kept in memory for the page and its streams:
-// numbered from 1, the oldest dropped past a bound, and the connection's state.
+// as numbered by the run, the oldest dropped past a bound, and the link's state.
 // The meter's side only appends under a short lock; every reader copies what
 // it needs and formats it on its own thread, so a slow client slows only
 // itself.
@@ -13,14 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "ovrin_readings.h"
+#include "format.h"
 
 namespace ovrin_tool {
-
-struct NumberedReading {
-  std::uint64_t seq;
-  ovrin::Reading reading;
-};
 
 // What a stream gets at one wake.
 struct LogNews {
@@ -35,9 +30,10 @@ class ReadingLog {
 
   explicit ReadingLog(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
 
-  // Keeps a reading as the next seq; drops the oldest past the capacity.
-  void Add(const ovrin::Reading& reading);
-  // The connection's state as a JSON object (see StateJson).
+  // Keeps a reading (numbered above the last); drops the oldest past the
+  // capacity.
+  void Add(const NumberedReading& reading);
+  // The link's state as a JSON object (see LinkStateJson).
   void SetState(const std::string& stateJson);
   // Wakes every stream; they end.
   void Close();
@@ -64,8 +60,5 @@ class ReadingLog {
   std::uint64_t stateVersion_ = 0;
   bool closed_ = false;
 };
-
-// The JSON object of a state: {"state":"connected","port":"COM3","time":"..."}.
-std::string StateJson(const std::string& state, const std::string& port, std::int64_t utcNs);
 
 }  // namespace ovrin_tool

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "output.h"
+#include "format.h"
 
 // Limits on what a request may send: its request line, each header line and
 // its body; a request beyond them gets a 4xx and nothing is kept of it.
@@ -90,8 +90,8 @@ std::string EventsText(const LogNews& news) {
   std::string text;
   if (!news.state.empty()) text += "event: state\ndata: " + news.state + "\n\n";
   for (const NumberedReading& entry : news.readings) {
-    text += "event: reading\nid: " + std::to_string(entry.seq) +
-            "\ndata: " + FormatReading(entry.reading, entry.seq, Format::kJson) + "\n\n";
+    text +=
+        "event: reading\nid: " + std::to_string(entry.seq) + "\ndata: " + FormatReading(entry, Format::kJson) + "\n\n";
   }
   return text.empty() ? ": still here\n\n" : text;
 }
@@ -216,7 +216,7 @@ void WebServer::Route() {
     std::string json = "{\"state\":" + log_.State() + ",\"readings\":[";
     bool first = true;
     for (const NumberedReading& entry : log_.After(after, ReadingLog::kDefaultCapacity)) {
-      json += (first ? "" : ",") + FormatReading(entry.reading, entry.seq, Format::kJson);
+      json += (first ? "" : ",") + FormatReading(entry, Format::kJson);
       first = false;
     }
     Reply(res, 200, json + "]}");
@@ -225,7 +225,7 @@ void WebServer::Route() {
   server.Get("/readings.csv", [this](const httplib::Request&, httplib::Response& res) {
     std::string csv = std::string(kCsvHeader) + "\r\n";
     for (const NumberedReading& entry : log_.After(0, ReadingLog::kDefaultCapacity)) {
-      csv += FormatReading(entry.reading, entry.seq, Format::kCsv) + "\r\n";
+      csv += FormatReading(entry, Format::kCsv) + "\r\n";
     }
     res.set_content(csv, "text/csv; charset=utf-8");
     res.set_header("Content-Disposition", "attachment; filename=\"readings.csv\"");

@@ -1,12 +1,9 @@
-#include "output.h"
+#include "format.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include "system.h"
 
 namespace ovrin_tool {
 namespace {
@@ -112,7 +109,9 @@ std::string CsvField(const char* bytes, std::size_t count) {
 
 const char kCsvHeader[] = "seq,time,kind,auxDigit,value1,value2,line";
 
-std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, Format format) {
+std::string FormatReading(const NumberedReading& numbered, Format format) {
+  const ovrin::Reading& reading = numbered.reading;
+  const std::string seq = std::to_string(numbered.seq);
   const MeasureRecord& record = reading.record;
   switch (format) {
     case Format::kText: {
@@ -124,13 +123,13 @@ std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, Form
       return line;
     }
     case Format::kCsv:
-      return std::to_string(seq) + "," + IsoTime(reading.utcNs) + "," + std::to_string(record.kind) + "," +
+      return seq + "," + IsoTime(reading.utcNs) + "," + std::to_string(record.kind) + "," +
              std::to_string(record.auxDigit) + "," + std::to_string(record.value1) + "," +
              std::to_string(record.value2) + "," + CsvField(reading.line, reading.lineLength);
     case Format::kJson:
       break;
   }
-  std::string object = "{\"seq\":" + std::to_string(seq) + ",\"time\":\"" + IsoTime(reading.utcNs) + "\",";
+  std::string object = "{\"seq\":" + seq + ",\"time\":\"" + IsoTime(reading.utcNs) + "\",";
   if (record.kind == ReplyError) {
     object += ErrorFields(record.value1);
   } else {
@@ -140,60 +139,26 @@ std::string FormatReading(const ovrin::Reading& reading, std::uint64_t seq, Form
   return object + ",\"line\":\"" + JsonEscape(reading.line, reading.lineLength) + "\"}";
 }
 
-ReadingSink::~ReadingSink() { Close(); }
-
-bool ReadingSink::Open(const std::string& path) {
-  path_ = path;
-  if (path.empty()) {
-    file_ = stdout;
-    headerDue_ = format_ == Format::kCsv;
-    return true;
+const char* LinkStateName(LinkState state) {
+  switch (state) {
+    case LinkState::kSearching:
+      break;
+    case LinkState::kConnected:
+      return "connected";
+    case LinkState::kLost:
+      return "lost";
+    case LinkState::kReconnecting:
+      return "reconnecting";
   }
-  file_ = std::fopen(path.c_str(), "ab");
-  if (file_ == nullptr) {
-    error_ = "cannot write to \"" + path + "\": " + std::strerror(errno);
-    return false;
-  }
-  ownsFile_ = true;
-  std::fseek(file_, 0, SEEK_END);
-  headerDue_ = format_ == Format::kCsv && std::ftell(file_) == 0;
-  return true;
+  return "searching";
 }
 
-bool ReadingSink::Put(const std::string& line) {
-  errno = 0;
-  const bool written = std::fputs((line + "\n").c_str(), file_) >= 0 && std::fflush(file_) == 0;
-  if (!written && error_.empty()) {
-    error_ = "writing to \"" + (path_.empty() ? std::string("standard output") : path_) +
-             "\" failed: " + std::strerror(errno != 0 ? errno : EIO);
-  }
-  return written;
-}
-
-bool ReadingSink::Write(const ovrin::Reading& reading) {
-  if (headerDue_ && !Put(kCsvHeader)) return false;
-  headerDue_ = false;
-  if (!Put(FormatReading(reading, written_ + 1, format_))) return false;
-  ++written_;
-  return true;
-}
-
-bool ReadingSink::WriteEvent(const char* event, const std::string& port) {
-  if (format_ != Format::kJson) return true;
-  std::string object = "{\"event\":\"" + std::string(event) + "\",\"time\":\"" + IsoTime(WallClockNs()) + "\"";
+std::string LinkStateJson(LinkState state, const std::string& port, std::int64_t utcNs) {
+  const char* event = state == LinkState::kReconnecting ? "searching" : LinkStateName(state);
+  std::string object = "{\"event\":\"" + std::string(event) + "\",\"state\":\"" + LinkStateName(state) +
+                       "\",\"time\":\"" + IsoTime(utcNs) + "\"";
   if (!port.empty()) object += ",\"port\":\"" + JsonEscape(port.data(), port.size()) + "\"";
-  return Put(object + "}");
-}
-
-bool ReadingSink::Close() {
-  if (!ownsFile_ || file_ == nullptr) return error_.empty();
-  const bool synced = std::fflush(file_) == 0 && SyncFile(file_);
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if ((!synced || !closed) && error_.empty()) {
-    error_ = "writing to \"" + path_ + "\" failed: " + std::strerror(errno != 0 ? errno : EIO);
-  }
-  return error_.empty();
+  return object + "}";
 }
 
 }  // namespace ovrin_tool

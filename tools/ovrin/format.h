@@ -1,0 +1,55 @@
+// How the ovrin tool writes what it learns, with no idea of where it goes:
+// readings, error codes, times and the state of the link, as text, CSV and
+// JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ovrin_readings.h"
+
+namespace ovrin_tool {
+
+enum class Format { kText, kJson, kCsv };
+
+// A reading with its number in the tool's run: from 1, across reconnects.
+struct NumberedReading {
+  std::uint64_t seq;
+  ovrin::Reading reading;
+};
+
+// How the link to the meter stands, as monitor, serve and type tell it.
+enum class LinkState {
+  kSearching,     // for a meter, the first time
+  kConnected,     // to the meter on a port
+  kLost,          // the link to it is gone
+  kReconnecting,  // searching again after a lost link
+};
+
+// The text DescError gives for a device error code.
+std::string ErrorText(int code);
+// Now, in nanoseconds since 1970 UTC.
+std::int64_t WallClockNs();
+// A time in nanoseconds since 1970 as ISO 8601 UTC with milliseconds:
+// "2026-12-08T20:27:04.123Z".
+std::string IsoTime(std::int64_t utcNs);
+// Bytes as the inside of a JSON string: printable ASCII as it is, the rest
+// escaped.
+std::string JsonEscape(const char* bytes, std::size_t count);
+// The JSON object of a device error code alone (ovrin error --json).
+std::string FormatErrorCode(int code);
+
+// The first line of a CSV file of readings.
+extern const char kCsvHeader[];
+// One reading in a format, without the line end.
+std::string FormatReading(const NumberedReading& numbered, Format format);
+
+// "searching", "connected", "lost", "reconnecting".
+const char* LinkStateName(LinkState state);
+// The one JSON object of a change of the link, in monitor's stream and on
+// the page: {"event":"searching","state":"reconnecting","time":"...","port":"COM3"}.
+// "event" is what happened (a search after a lost link is a search), "state"
+// how the link stands; "port" only when there is one.
+std::string LinkStateJson(LinkState state, const std::string& port, std::int64_t utcNs);
+
+}  // namespace ovrin_tool
