@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
 set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
-          libserialport-dev libcli11-dev dpkg-dev clang-format clang-tidy libx11-dev libxtst-dev libqrcodegencpp-dev)
+          libserialport-dev libcli11-dev dpkg-dev doxygen clang-format clang-tidy libx11-dev libxtst-dev libqrcodegencpp-dev)
 if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
   # need a 32-bit modem-status shim (gcc -m32). The page of ovrin serve is

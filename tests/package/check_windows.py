@@ -81,6 +81,10 @@ def check(root, version):
                    arch + "/lib/libOvrin70.dll.a", arch + "/lib/Ovrin70.def"}
     present = {os.path.relpath(os.path.join(folder, name), root)
                for folder, _, names in os.walk(root) for name in names}
+    # The API reference: its pages, whatever Doxygen names its other files.
+    reference = {path for path in present if path.startswith("docs/html/")}
+    expect({"docs/html/index.html", "docs/html/classOvrinComm.html"} <= reference, "no API reference in docs/html")
+    present -= reference
     expect(present == wanted, "files: missing %s, not expected %s" % (sorted(wanted - present), sorted(present - wanted)))
 
     interface = c_interface(os.path.join(root, "include", "ovrin.h"))
