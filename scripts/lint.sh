@@ -5,5 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' '*.c' 2>/dev/null || find include src tools tests examples bench -name '*.[ch]*')
-clang-tidy -p "$1" --quiet $(ls src/protocol/*.cpp src/connection/*.cpp src/platform/posix/*.cpp tools/*/*.cpp tools/ovrin/web/*.cpp | grep -v win32) 2>&1 |
+# GCC's own warning options in the compile commands are unknown to clang-tidy: no error.
+clang-tidy -p "$1" --quiet --extra-arg=-Wno-unknown-warning-option $(ls src/protocol/*.cpp src/connection/*.cpp src/platform/posix/*.cpp tools/*/*.cpp tools/ovrin/web/*.cpp | grep -v win32) 2>&1 |
   { grep -E "(warning|error):" && exit 1 || exit 0; }
