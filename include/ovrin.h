@@ -208,6 +208,29 @@ typedef struct OvrinTrace {
 typedef void(OVRIN_CALL* OvrinTraceCallback)(const OvrinTrace* trace, void* context);
 /** Sets the process's trace callback (see OvrinTraceCallback). */
 OVRIN_C_API void OVRIN_CALL ovrin_set_trace_callback(OvrinTraceCallback callback, void* context);
+/** Kinds of port (as ovrin::PortKind). */
+#define OVRIN_PORT_KIND_UNKNOWN 0            /**< the system does not tell */
+#define OVRIN_PORT_KIND_BLUETOOTH_OUTGOING 1 /**< a Bluetooth link this computer opens */
+#define OVRIN_PORT_KIND_BLUETOOTH_INCOMING 2 /**< a Bluetooth service others connect to: never the meter */
+#define OVRIN_PORT_KIND_USB 3                /**< a USB serial adapter or device */
+#define OVRIN_PORT_KIND_BUILT_IN 4           /**< a port of the computer itself */
+#define OVRIN_PORT_KIND_VIRTUAL 5            /**< a pseudo-terminal and the like */
+/** What is known of a port; an unknown text is empty. Texts longer than a
+ * field are cut, always NUL-terminated. */
+typedef struct OvrinPortIdentity {
+  int kind;                  /**< OVRIN_PORT_KIND_... */
+  char description[256];     /**< the system's friendly name */
+  char hardwareId[256];      /**< the system's hardware id */
+  char vid[8];               /**< USB vendor id, four hex digits */
+  char pid[8];               /**< USB product id, four hex digits */
+  char serialNumber[128];    /**< USB serial number */
+  char manufacturer[128];    /**< USB manufacturer */
+  char product[128];         /**< USB product name */
+  char bluetoothAddress[24]; /**< "00:11:22:33:44:55" */
+} OvrinPortIdentity;
+/** Fills *identity with what the system knows of port: 1, or 0 (identity
+ * untouched) when port or identity is NULL. */
+OVRIN_C_API int OVRIN_CALL ovrin_identify_port(const char* port, OvrinPortIdentity* identity);
 /** "no answer", "busy", ... for an outcome. */
 OVRIN_C_API const char* OVRIN_CALL ovrin_outcome_text(int outcome);
 

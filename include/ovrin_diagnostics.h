@@ -80,6 +80,37 @@ OVRIN_API PortOutcome CheckPort(const std::string& name, int* systemError);
 /// A short English text for an outcome ("no answer", "busy", ...).
 OVRIN_API const char* OutcomeText(PortOutcome outcome);
 
+/// What kind of port a name is, as far as the system tells.
+enum class PortKind : int {
+  kUnknown = 0,            ///< the system does not tell
+  kBluetoothOutgoing = 1,  ///< a Bluetooth serial link this computer opens: the one that reaches a meter
+  kBluetoothIncoming = 2,  ///< a Bluetooth serial service others connect to: never the meter
+  kUsb = 3,                ///< a USB serial adapter or device
+  kBuiltIn = 4,            ///< a port of the computer itself
+  kVirtual = 5             ///< a pseudo-terminal or another port with no device behind it
+};
+
+/// What is known of a port. Every field may be unknown: empty, or kUnknown.
+struct PortIdentity {
+  PortKind kind = PortKind::kUnknown;  ///< what kind of port it is
+  std::string description;             ///< the system's friendly name
+  std::string hardwareId;              ///< the system's hardware id
+  std::string vid;                     ///< USB vendor id, four hex digits ("0403")
+  std::string pid;                     ///< USB product id, four hex digits
+  std::string serialNumber;            ///< USB serial number
+  std::string manufacturer;            ///< USB manufacturer
+  std::string product;                 ///< USB product name
+  std::string bluetoothAddress;        ///< the Bluetooth device's address, "00:11:22:33:44:55"
+};
+
+/// What the system knows of the port `name` (as SearchOrder lists it). The
+/// search and the probe do not depend on it; it is for telling the user
+/// which port is which.
+OVRIN_API PortIdentity IdentifyPort(const std::string& name);
+
+/// A short English text for a kind ("USB", "Bluetooth (incoming: cannot reach a meter)", ...).
+OVRIN_API const char* PortKindText(PortKind kind);
+
 }  // namespace ovrin
 
 #endif  // OVRIN_DIAGNOSTICS_H

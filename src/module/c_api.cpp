@@ -10,6 +10,7 @@
 #include "connection/host_messages.h"
 #include "connection/trace.h"
 #include "ovrin_comm.h"
+#include "ovrin_diagnostics.h"
 #include "ovrin_readings.h"
 
 static_assert(sizeof(OvrinRecord) == sizeof(MeasureRecord), "records differ");
@@ -142,6 +143,33 @@ void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connection, OvrinRea
 
 void OVRIN_CALL ovrin_set_trace_callback(OvrinTraceCallback callback, void* context) {
   ovrin::SetTraceInvoker(InvokeTraceCallback, reinterpret_cast<void (*)()>(callback), context);
+}
+
+namespace {
+
+// Copies text into a fixed field, cut to fit, always NUL-terminated.
+template <std::size_t N>
+void CopyField(const std::string& text, char (&field)[N]) {
+  const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+  text.copy(field, length);
+  field[length] = '\0';
+}
+
+}  // namespace
+
+int OVRIN_CALL ovrin_identify_port(const char* port, OvrinPortIdentity* identity) {
+  if (port == nullptr || identity == nullptr) return 0;
+  const ovrin::PortIdentity known = ovrin::IdentifyPort(port);
+  identity->kind = static_cast<int>(known.kind);
+  CopyField(known.description, identity->description);
+  CopyField(known.hardwareId, identity->hardwareId);
+  CopyField(known.vid, identity->vid);
+  CopyField(known.pid, identity->pid);
+  CopyField(known.serialNumber, identity->serialNumber);
+  CopyField(known.manufacturer, identity->manufacturer);
+  CopyField(known.product, identity->product);
+  CopyField(known.bluetoothAddress, identity->bluetoothAddress);
+  return 1;
 }
 
 const char* OVRIN_CALL ovrin_outcome_text(int outcome) {

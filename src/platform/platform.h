@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ovrin_diagnostics.h"
 #include "ovrin_host.h"
 #include "ovrin_types.h"
 #include "platform/deadline.h"
@@ -171,6 +172,9 @@ void ClosePortList(PortList* list);
 // Turns a listed entry into the name to open; false when it is no port name
 // this platform uses.
 bool PortNameFromListing(std::string* name);
+// What the system tells of a port: its kind, its name for it, its USB or
+// Bluetooth identity. Every field may be unknown.
+PortIdentity IdentifyPort(const std::string& name);
 
 // ---- The remembered port ---------------------------------------------------
 

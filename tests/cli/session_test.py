@@ -183,12 +183,12 @@ class SearchReportTest(OvrinCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.strip(), meter.path)
         reported = [line for line in result.stderr.splitlines() if line.startswith("ovrin: /")]
-        self.assertEqual(reported, [
+        self.assertEqual(reported, [  # each named by what it is, where the system tells
             "ovrin: %s: no such device" % missing,
             "ovrin: %s: not a serial device" % folder,
-            "ovrin: %s: no answer" % silent.path,
-            "ovrin: %s: wrong answer" % wrong.path,
-            "ovrin: %s: accepted" % meter.path,
+            "ovrin: %s (pseudo-terminal): no answer" % silent.path,
+            "ovrin: %s (pseudo-terminal): wrong answer" % wrong.path,
+            "ovrin: %s (pseudo-terminal): accepted" % meter.path,
         ])
 
     def test_a_failed_measure_tells_why(self):
@@ -196,7 +196,7 @@ class SearchReportTest(OvrinCase):
         result = self.ovrin("measure", ports=[silent.path])
         self.assertEqual(result.returncode, 1)
         self.assertIn("no meter found", result.stderr)
-        self.assertIn("%s: no answer" % silent.path, result.stderr)
+        self.assertIn("%s (pseudo-terminal): no answer" % silent.path, result.stderr)
 
     def copy_for_anyone(self):
         """ovrin and its library copied where another user can run them: the
@@ -224,7 +224,8 @@ class SearchReportTest(OvrinCase):
                                  self.copy_for_anyone(), "find"],
                                 env=self.environment([meter.path]), capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn('%s: no permission (the device belongs to group "dialout"' % meter.path, result.stderr)
+        self.assertIn('%s (pseudo-terminal): no permission (the device belongs to group "dialout"' % meter.path,
+                      result.stderr)
         self.assertIn('sudo usermod -aG dialout "$USER"', result.stderr)
 
 
@@ -238,6 +239,8 @@ class PortsTest(OvrinCase):
         self.assertEqual([p["port"] for p in ports], ["/dev/null", meter.path])  # not a path: never tried
         self.assertEqual(ports[0]["listedAs"], "OVRIN_SERIAL_PORTS")
         self.assertEqual(ports[1]["opens"], True)
+        self.assertEqual((ports[1]["kind"], ports[1]["description"]), ("virtual", "pseudo-terminal"))
+        self.assertNotIn("kind", ports[0])  # /dev/null: nothing known, nothing said
         self.assertFalse(any(p["remembered"] for p in ports))
         # Once a meter was found, its port comes first.
         self.assertEqual(self.ovrin("find", ports=listed).returncode, 0)

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "ovrin.h"
@@ -34,6 +35,7 @@ TEST(CInterface, BadPointersDoNothingAndTakeNothing) {
   ASSERT_EQ(record.value1, 77);
 
   OvrinReading reading{};
+  OvrinPortIdentity identity{};
   unsigned message = 0;
   struct Row {
     const char* call;
@@ -59,6 +61,15 @@ TEST(CInterface, BadPointersDoNothingAndTakeNothing) {
       {"ovrin_destroy(NULL)", [&] { return ovrin_destroy(nullptr), 0; }, 0},
       {"ovrin_queue_wait(NULL, m, -1)", [&] { return ovrin_queue_wait(nullptr, &message, -1); }, -1},
       {"ovrin_queue_fd(NULL)", [&] { return ovrin_queue_fd(nullptr); }, -1},
+      {"ovrin_identify_port(NULL, i)", [&] { return ovrin_identify_port(nullptr, &identity) * 10 + identity.kind; }, 0},
+      {"ovrin_identify_port(port, NULL)", [&] { return ovrin_identify_port(port, nullptr); }, 0},
+      // The one call that succeeds: the meter's pseudo-terminal, named as such.
+      {"ovrin_identify_port(meter, i)",
+       [&] {
+         return ovrin_identify_port(meter.Path().c_str(), &identity) * 10 + identity.kind +
+                (std::string(identity.description) == "pseudo-terminal" ? 100 : 0);
+       },
+       115},
       // Below -1 a time-out does not wait, as 0 does not.
       {"ovrin_queue_wait(q, m, -2)", [&] { return ovrin_queue_wait(queue, &message, -2); }, 0},
   };

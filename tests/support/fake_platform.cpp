@@ -415,6 +415,9 @@ bool PortNameFromListing(std::string* name) {
   return true;
 }
 
+// The fake's ports are no devices anyone could name.
+PortIdentity IdentifyPort(const std::string&) { return PortIdentity{}; }
+
 Settings* OpenSettings(bool* created) {
   Hold hold(fake::gLock);
   fake::World& world = *fake::gWorld;

@@ -46,7 +46,7 @@ TEST(ReadingLog, AWaitBringsEachStateAndReadingOnceAndMovesTheCursors) {
   ReadingLog log;
   std::uint64_t after = 0;
   std::uint64_t version = 0;
-  log.SetState(LinkStateJson(LinkState::kConnected, "COM3", 0));
+  log.SetState(LinkStateJson({LinkState::kConnected, "COM3", ""}, 0));
   log.Add(Distance(1));
   LogNews news = log.Wait(&after, &version, milliseconds(0), 100);
   EXPECT_EQ(news.state, R"({"event":"connected","state":"connected","time":"1970-01-01T00:00:00.000Z","port":"COM3"})");

@@ -52,6 +52,7 @@ class PageTest(ServeCase):
         served = self.serve(ports=[meter.path]).wait_connected()
         self.browser.get(served.url)
         self.wait.until(lambda _: self.text("state").startswith("connected"))
+        self.assertEqual(self.text("state"), "connected %s \u2014 pseudo-terminal" % meter.path)
 
         self.browser.find_element(By.ID, "measure").click()
         self.wait.until(lambda _: self.text("latest") == "12345")

@@ -47,6 +47,7 @@ class ReadingsTest(ServeCase):
         body = served.json("/api/readings?after=2")
         self.assertEqual(body["state"]["state"], "connected")
         self.assertEqual(body["state"]["port"], meter.path)
+        self.assertEqual(body["state"]["device"], "pseudo-terminal")  # what the port is
         self.assertEqual([r["seq"] for r in body["readings"]], [3, 4])
         self.assertEqual(body["readings"], readings[2:])
         self.assertEqual(served.json("/api/readings?after=4")["readings"], [])

@@ -6,7 +6,7 @@ set -euo pipefail
 listing=$("$1" -p "$2")
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$listing" | tr 'A-Z' 'a-z' | sort)
 echo "$imports"
-bad=$(echo "$imports" | grep -Ev '^(kernel32|advapi32|user32|msvcrt)\.dll$' || true)
+bad=$(echo "$imports" | grep -Ev '^(kernel32|advapi32|user32|setupapi|msvcrt)\.dll$' || true)
 if [ -n "$bad" ]; then
   echo "not a system DLL: $bad"
   exit 1

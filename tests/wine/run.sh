@@ -173,6 +173,54 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   fi
 fi
 
+# Which port is which: devices of the Ports class in the registry's Enum tree,
+# as Bluetooth and USB drivers make them, are what SetupAPI lists. COM7 (the
+# meter) is an outgoing Bluetooth port, COM5 an incoming one, COM6 a USB
+# adapter; ports --json tells them apart, and find still finds the meter.
+if [[ ovrin.exe-ports =~ ${OVRIN_WINE_ONLY:-.} ]]; then
+  enum='HKLM\System\CurrentControlSet\Enum'
+  spp='{00001101-0000-1000-8000-00805f9b34fb}'
+  add_port() {  # add_port INSTANCE PORT FRIENDLY-NAME HARDWARE-ID [MANUFACTURER]
+    wine reg add "$enum\\$1" /v ClassGUID /t REG_SZ /d '{4D36E978-E325-11CE-BFC1-08002BE10318}' /f >/dev/null
+    wine reg add "$enum\\$1" /v Class /t REG_SZ /d Ports /f >/dev/null
+    wine reg add "$enum\\$1" /v FriendlyName /t REG_SZ /d "$3" /f >/dev/null
+    wine reg add "$enum\\$1" /v HardwareID /t REG_MULTI_SZ /d "$4" /f >/dev/null
+    [ -z "${5:-}" ] || wine reg add "$enum\\$1" /v Mfg /t REG_SZ /d "$5" /f >/dev/null
+    wine reg add "$enum\\$1\\Device Parameters" /v PortName /t REG_SZ /d "$2" /f >/dev/null
+  }
+  add_port "BTHENUM\\${spp}_LOCALMFG&0002\\7&1e2e9e5b&0&001122AABBCC_C00000000" COM7 \
+    'Standard Serial over Bluetooth link (COM7)' "BTHENUM\\${spp}_LOCALMFG&0002"
+  add_port "BTHENUM\\${spp}_LOCALMFG&0000\\7&1e2e9e5b&0&000000000000_00000001" COM5 \
+    'Standard Serial over Bluetooth link (COM5)' "BTHENUM\\${spp}_LOCALMFG&0000"
+  add_port 'USB\VID_0403&PID_6001\A12345' COM6 'USB Serial Port (COM6)' 'USB\VID_0403&PID_6001&REV_0600' FTDI
+  listed=$(wine "$windows/ovrin.exe" ports --json 2>&1 || true)
+  # Each port's identity, one row each (fields not named must be absent).
+  found=$(wine "$windows/ovrin.exe" find --no 2>&1 || true)
+  if /usr/bin/python3 -c '
+import json, sys
+ports = {p["port"].replace("\\\\.\\", ""): p for p in json.loads(sys.stdin.read())}
+wanted = {
+    "COM7": {"kind": "bluetooth-outgoing", "bluetoothAddress": "00:11:22:AA:BB:CC",
+             "description": "Standard Serial over Bluetooth link (COM7)"},
+    "COM5": {"kind": "bluetooth-incoming", "description": "Standard Serial over Bluetooth link (COM5)"},
+    "COM6": {"kind": "usb", "vid": "0403", "pid": "6001", "serialNumber": "A12345", "manufacturer": "FTDI",
+             "description": "USB Serial Port (COM6)", "hardwareId": "USB\\VID_0403&PID_6001&REV_0600"},
+}
+identity = ("kind", "bluetoothAddress", "vid", "pid", "serialNumber", "manufacturer")
+for port, fields in wanted.items():
+    got = {key: ports[port][key] for key in identity + ("description",) if key in ports[port]}
+    want = {key: value for key, value in fields.items() if key != "hardwareId"}
+    assert got == want, (port, got)
+assert ports["COM6"]["hardwareId"] == wanted["COM6"]["hardwareId"], ports["COM6"]
+' <<<"$listed" && grep -q 'COM7' <<<"$found"; then
+    echo "ovrin.exe ports: ok"
+    [ -z "${OVRIN_WINE_VERBOSE:-}" ] || printf '%s\n' "$listed"
+  else
+    printf 'ovrin.exe ports: FAILED\n%s\nfind: %s\n' "$listed" "$found"
+    status=1
+  fi
+fi
+
 # ovrin.exe type into a real Win32 window under Xvfb: the focused EDIT control
 # of type_target.exe receives the burst, formatted and in order, each reading
 # followed by Tab; F9, pressed on the X keyboard, measures one more; a second

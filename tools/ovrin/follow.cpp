@@ -35,7 +35,7 @@ int Follow(const Options& options, Listeners& listeners, Follower& follower) {
   bool lost = false;
   for (;;) {
     std::string port;
-    follower.Changed(lost ? LinkState::kReconnecting : LinkState::kSearching, "");
+    follower.Changed({lost ? LinkState::kReconnecting : LinkState::kSearching, "", ""});
     // Why no meter was found is told once, not at every try.
     if (!OpenMeter(comm, options, listeners, &port, options.reconnect && failures > 0)) {
       if (!options.reconnect) return kNoMeter;
@@ -43,13 +43,13 @@ int Follow(const Options& options, Listeners& listeners, Follower& follower) {
       continue;
     }
     failures = 0;
-    follower.Changed(LinkState::kConnected, port);
+    follower.Changed({LinkState::kConnected, port, PortLabel(ovrin::IdentifyPort(port))});
     follower.Attach(&comm);
     const int result = ReadUntilLost(comm, follower, &seq);
     follower.Attach(nullptr);
     comm.Close();
     if (result != kLinkLost) return result;
-    follower.Changed(LinkState::kLost, port);
+    follower.Changed({LinkState::kLost, port, ""});
     lost = true;
     if (!options.reconnect) {
       std::fprintf(stderr, "ovrin: the link to the meter was lost\n");
@@ -59,8 +59,6 @@ int Follow(const Options& options, Listeners& listeners, Follower& follower) {
   }
 }
 
-void TellLinkState(LinkState state, const std::string& port) {
-  std::fprintf(stderr, "ovrin: %s%s%s\n", LinkStateName(state), port.empty() ? "" : " ", port.c_str());
-}
+void TellLinkState(const LinkChange& change) { std::fprintf(stderr, "ovrin: %s\n", LinkText(change).c_str()); }
 
 }  // namespace ovrin_tool

@@ -19,8 +19,8 @@ class Follower {
   // One reading, numbered once for every sink; false ends the run with
   // kOutputFailed.
   virtual bool Take(const NumberedReading& reading) = 0;
-  // How the link stands; `port` is the one connected to or lost, else empty.
-  virtual void Changed(LinkState state, const std::string& port) = 0;
+  // How the link stands.
+  virtual void Changed(const LinkChange& change) = 0;
 
   // Follow lends the open connection while it is open (null just before it
   // closes it), for commands sent from other threads: the page's Measure
@@ -49,7 +49,7 @@ class Follower {
 // --reconnect, searches again (backing off) instead of ending.
 int Follow(const Options& options, Listeners& listeners, Follower& follower);
 
-// Tells the user on stderr how the link stands: "ovrin: connected COM7".
-void TellLinkState(LinkState state, const std::string& port);
+// Tells the user on stderr how the link stands: "ovrin: connected COM7 — ...".
+void TellLinkState(const LinkChange& change);
 
 }  // namespace ovrin_tool

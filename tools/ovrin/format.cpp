@@ -73,6 +73,24 @@ std::string JsonEscape(const char* bytes, std::size_t count) {
   return escaped;
 }
 
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f && c != '"' && c != '\\') {
+      json += c;  // UTF-8 passes as it is
+    } else if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", byte);
+      json += code;
+    }
+  }
+  return json + "\"";
+}
+
 std::string FormatErrorCode(int code) { return "{" + ErrorFields(code) + "}"; }
 
 std::int64_t WallClockNs() {
@@ -153,12 +171,52 @@ const char* LinkStateName(LinkState state) {
   return "searching";
 }
 
-std::string LinkStateJson(LinkState state, const std::string& port, std::int64_t utcNs) {
-  const char* event = state == LinkState::kReconnecting ? "searching" : LinkStateName(state);
-  std::string object = "{\"event\":\"" + std::string(event) + "\",\"state\":\"" + LinkStateName(state) +
+std::string LinkStateJson(const LinkChange& change, std::int64_t utcNs) {
+  const char* event = change.state == LinkState::kReconnecting ? "searching" : LinkStateName(change.state);
+  std::string object = "{\"event\":\"" + std::string(event) + "\",\"state\":\"" + LinkStateName(change.state) +
                        "\",\"time\":\"" + IsoTime(utcNs) + "\"";
-  if (!port.empty()) object += ",\"port\":\"" + JsonEscape(port.data(), port.size()) + "\"";
+  if (!change.device.empty()) object += ",\"device\":" + JsonString(change.device);
+  if (!change.port.empty()) object += ",\"port\":" + JsonString(change.port);
   return object + "}";
+}
+
+std::string LinkText(const LinkChange& change) {
+  std::string text = LinkStateName(change.state);
+  if (!change.port.empty()) text += " " + change.port;
+  if (!change.device.empty()) text += " \u2014 " + change.device;
+  return text;
+}
+
+std::string PortLabel(const ovrin::PortIdentity& identity) {
+  std::string label = identity.description;
+  if (identity.kind == ovrin::PortKind::kBluetoothIncoming) {
+    label += (label.empty() ? "" : ", ") + std::string(ovrin::PortKindText(identity.kind));
+  } else if (!identity.bluetoothAddress.empty() && label.find(identity.bluetoothAddress) == std::string::npos) {
+    label += (label.empty() ? "Bluetooth" : "") + (" (" + identity.bluetoothAddress + ")");
+  } else if (label.empty() && identity.kind != ovrin::PortKind::kUnknown) {
+    label = ovrin::PortKindText(identity.kind);
+    if (!identity.vid.empty()) label += " " + identity.vid + ":" + identity.pid;
+  }
+  return label;
+}
+
+std::string PortIdentityJson(const ovrin::PortIdentity& identity) {
+  static const char* const kKinds[] = {"", "bluetooth-outgoing", "bluetooth-incoming", "usb", "built-in", "virtual"};
+  const auto kind = static_cast<std::size_t>(identity.kind);
+  std::string json =
+      kind > 0 && kind < sizeof kKinds / sizeof kKinds[0] ? ",\"kind\":\"" + std::string(kKinds[kind]) + "\"" : "";
+  const std::pair<const char*, const std::string*> fields[] = {{"description", &identity.description},
+                                                               {"hardwareId", &identity.hardwareId},
+                                                               {"vid", &identity.vid},
+                                                               {"pid", &identity.pid},
+                                                               {"serialNumber", &identity.serialNumber},
+                                                               {"manufacturer", &identity.manufacturer},
+                                                               {"product", &identity.product},
+                                                               {"bluetoothAddress", &identity.bluetoothAddress}};
+  for (const auto& field : fields) {
+    if (!field.second->empty()) json += ",\"" + std::string(field.first) + "\":" + JsonString(*field.second);
+  }
+  return json;
 }
 
 }  // namespace ovrin_tool

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ovrin_diagnostics.h"
 #include "ovrin_readings.h"
 
 namespace ovrin_tool {
@@ -26,6 +27,14 @@ enum class LinkState {
   kReconnecting,  // searching again after a lost link
 };
 
+// A change of the link: its state, the port connected to or lost (else
+// empty), and, when connected, what that port is (else empty).
+struct LinkChange {
+  LinkState state;
+  std::string port;
+  std::string device;
+};
+
 // The text DescError gives for a device error code.
 std::string ErrorText(int code);
 // Now, in nanoseconds since 1970 UTC.
@@ -36,6 +45,9 @@ std::string IsoTime(std::int64_t utcNs);
 // Bytes as the inside of a JSON string: printable ASCII as it is, the rest
 // escaped.
 std::string JsonEscape(const char* bytes, std::size_t count);
+// A JSON string of UTF-8 text (a name the system gives): in quotes, with
+// quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text);
 // The JSON object of a device error code alone (ovrin error --json).
 std::string FormatErrorCode(int code);
 
@@ -47,9 +59,19 @@ std::string FormatReading(const NumberedReading& numbered, Format format);
 // "searching", "connected", "lost", "reconnecting".
 const char* LinkStateName(LinkState state);
 // The one JSON object of a change of the link, in monitor's stream and on
-// the page: {"event":"searching","state":"reconnecting","time":"...","port":"COM3"}.
+// the page: {"event":"searching","state":"reconnecting","time":"...","device":"...","port":"COM3"}.
 // "event" is what happened (a search after a lost link is a search), "state"
-// how the link stands; "port" only when there is one.
-std::string LinkStateJson(LinkState state, const std::string& port, std::int64_t utcNs);
+// how the link stands; "device" and "port" only when known.
+std::string LinkStateJson(const LinkChange& change, std::int64_t utcNs);
+// As the user reads it: "connected COM7 — Standard Serial over Bluetooth link (00:11:22:33:44:55)".
+std::string LinkText(const LinkChange& change);
+
+// What a port is, in a few words ("" when nothing is known): the system's
+// name for it, with the Bluetooth address, or what kind of port it is.
+std::string PortLabel(const ovrin::PortIdentity& identity);
+// The identity's known fields as JSON members, each with a comma before it:
+// kind, description, hardwareId, vid, pid, serialNumber, manufacturer,
+// product, bluetoothAddress.
+std::string PortIdentityJson(const ovrin::PortIdentity& identity);
 
 }  // namespace ovrin_tool

@@ -11,10 +11,10 @@ class Printer : public Follower {
  public:
   Printer(ReadingSink& sink, bool announce) : sink_(sink), announce_(announce) {}
   bool Take(const NumberedReading& reading) override { return sink_.Write(reading); }
-  void Changed(LinkState state, const std::string& port) override {
+  void Changed(const LinkChange& change) override {
     if (!announce_) return;
-    TellLinkState(state, port);
-    sink_.Write(state, port);
+    TellLinkState(change);
+    sink_.Write(change);
   }
 
  private:

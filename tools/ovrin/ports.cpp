@@ -20,6 +20,7 @@ int Ports(const Options& options) {
     // Whether it can be opened now; an entry the search passes over is not tried.
     const char* status = "passed over: too long";
     if (candidate.fits) status = ovrin::OutcomeText(ovrin::CheckPort(candidate.name, nullptr));
+    const ovrin::PortIdentity identity = ovrin::IdentifyPort(candidate.name);
     const auto details = PortDetails(candidate.name);
     if (options.json) {
       std::string object =
@@ -28,12 +29,16 @@ int Ports(const Options& options) {
         object += ",\"listedAs\":" + Quoted(candidate.listedAs) + ",\"listedData\":" + Quoted(candidate.listedData);
       }
       object += std::string(",\"opens\":") + (std::string(status) == "opened" ? "true" : "false") +
-                ",\"status\":" + Quoted(status);
+                ",\"status\":" + Quoted(status) + PortIdentityJson(identity);
       for (const auto& detail : details) object += "," + Quoted(detail.first) + ":" + Quoted(detail.second);
       std::printf("%s\n  %s", first ? "" : ",", (object + "}").c_str());
     } else {
       std::string line = candidate.name + "  " + status;
       line += candidate.remembered ? "  (remembered)" : "  (" + candidate.listedAs + ": " + candidate.listedData + ")";
+      const std::string label = PortLabel(identity);
+      if (!label.empty()) line += "  " + label;
+      if (!identity.vid.empty()) line += "  usb " + identity.vid + ":" + identity.pid;
+      if (!identity.serialNumber.empty()) line += "  serial " + identity.serialNumber;
       for (const auto& detail : details) line += "  " + detail.first + " " + detail.second;
       std::printf("%s\n", line.c_str());
     }

@@ -27,10 +27,10 @@ class Publisher : public Follower {
     return file_ == nullptr || file_->Write(reading);
   }
 
-  void Changed(LinkState state, const std::string& port) override {
-    TellLinkState(state, port);
-    log_.SetState(LinkStateJson(state, port, WallClockNs()));
-    if (file_ != nullptr) file_->Write(state, port);
+  void Changed(const LinkChange& change) override {
+    TellLinkState(change);
+    log_.SetState(LinkStateJson(change, WallClockNs()));
+    if (file_ != nullptr) file_->Write(change);
   }
 
   // The Measure button, on a request's thread.

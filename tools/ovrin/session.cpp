@@ -123,7 +123,10 @@ void Recorder::Take(const ovrin::Trace& trace) {
 
 void SearchReport::Take(const ovrin::Trace& trace) {
   if (!Final(trace.outcome)) return;  // the probe's outcome follows
-  std::string line = std::string(trace.port) + ": " + ovrin::OutcomeText(trace.outcome);
+  // Which port is which: what the system calls it, beside its name.
+  const std::string label = PortLabel(ovrin::IdentifyPort(trace.port));
+  std::string line =
+      std::string(trace.port) + (label.empty() ? "" : " (" + label + ")") + ": " + ovrin::OutcomeText(trace.outcome);
   if (trace.outcome == ovrin::PortOutcome::kNoPermission) {
     const std::string hint = PermissionHint(trace.port);
     if (!hint.empty()) line += " (" + hint + ")";

@@ -44,7 +44,8 @@ class SearchReport {
   void Take(const ovrin::Trace& trace);
   // Forgets what an earlier search found.
   void Clear() { lines_.clear(); }
-  // One line for every port the search looked at: "PORT: outcome[ (hint)]".
+  // One line for every port the search looked at:
+  // "PORT[ (what it is)]: outcome[ (hint)]".
   const std::vector<std::string>& Lines() const { return lines_; }
 
  private:

@@ -43,8 +43,8 @@ bool ReadingSink::Write(const NumberedReading& reading) {
   return Put(FormatReading(reading, format_));
 }
 
-bool ReadingSink::Write(LinkState state, const std::string& port) {
-  return format_ != Format::kJson || Put(LinkStateJson(state, port, WallClockNs()));
+bool ReadingSink::Write(const LinkChange& change) {
+  return format_ != Format::kJson || Put(LinkStateJson(change, WallClockNs()));
 }
 
 bool ReadingSink::Close() {

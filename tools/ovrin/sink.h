@@ -28,7 +28,7 @@ class ReadingSink {
   bool Write(const NumberedReading& reading);
   // A change of the link: its JSON object in the JSON format; nothing in the
   // other formats.
-  bool Write(LinkState state, const std::string& port);
+  bool Write(const LinkChange& change);
   // Syncs and closes a file. False, with Error(), when that failed.
   bool Close();
 

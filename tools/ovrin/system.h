@@ -20,8 +20,8 @@ bool StderrIsTerminal();
 // Writes what the file holds through to the disk; false when that failed.
 bool SyncFile(std::FILE* file);
 
-// What the system knows of a port beyond its name, as label/value pairs
-// (driver, USB ids, ...), in the order they are best shown.
+// Where the system has a port beyond what the library tells of it, as
+// label/value pairs (its device, driver, /dev/serial/by-id name).
 std::vector<std::pair<std::string, std::string>> PortDetails(const std::string& port);
 
 // How the user can get the right to open `port`, when the system can tell

@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <fstream>
 
 #include "system.h"
 
@@ -26,13 +25,6 @@ void OnInterrupt(int) { gInterrupted = 1; }
 std::string RealPath(const std::string& path) {
   char resolved[PATH_MAX];
   return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
-}
-
-std::string FirstLine(const std::string& path) {
-  std::ifstream file(path);
-  std::string line;
-  std::getline(file, line);
-  return line;
 }
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
@@ -72,21 +64,10 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string& 
   const std::string device = RealPath(port);
   if (device.empty()) return details;
   if (device != port) details.emplace_back("device", device);
-  const std::string name = BaseName(device);
-  if (name.compare(0, 6, "rfcomm") == 0) details.emplace_back("bluetooth", "rfcomm");
-  const std::string sysfs = RealPath("/sys/class/tty/" + name + "/device");
+  const std::string sysfs = RealPath("/sys/class/tty/" + BaseName(device) + "/device");
   if (!sysfs.empty()) {
     const std::string driver = BaseName(RealPath(sysfs + "/driver"));
     if (!driver.empty()) details.emplace_back("driver", driver);
-    // The USB device is the nearest directory above that has vendor and product ids.
-    for (std::string dir = sysfs; dir.size() > 1; dir = dir.substr(0, dir.find_last_of('/'))) {
-      const std::string vendor = FirstLine(dir + "/idVendor");
-      if (vendor.empty()) continue;
-      details.emplace_back("usb", vendor + ":" + FirstLine(dir + "/idProduct"));
-      const std::string serial = FirstLine(dir + "/serial");
-      if (!serial.empty()) details.emplace_back("serial", serial);
-      break;
-    }
   }
   const std::string byId = ById(device);
   if (!byId.empty()) details.emplace_back("by-id", byId);

@@ -52,9 +52,9 @@ class Typist : public Follower {
     return true;
   }
 
-  void Changed(LinkState state, const std::string& port) override {
-    TellLinkState(state, port);
-    if (file_ != nullptr) file_->Write(state, port);
+  void Changed(const LinkChange& change) override {
+    TellLinkState(change);
+    if (file_ != nullptr) file_->Write(change);
   }
 
   // The measure key, on the keyboard's thread.
