@@ -35,7 +35,7 @@ CLASS_EXPORTS = [
     "private: int {cc} OvrinComm::SendMsg(void *, " + CSTRING + ")",
     "void __cdecl DescError(int * (__cdecl *)(void), char *, int)",
 ]
-SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "iphlpapi.dll", "bcrypt.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "setupapi.dll", "msvcrt.dll", "ws2_32.dll", "iphlpapi.dll", "bcrypt.dll"}
 
 failures = []
 
