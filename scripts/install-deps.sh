@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever the builds and tests need and is missing.
 # Usage: install-deps.sh [--native]   (--native: only what the native build needs)
+#
+# A mirror that is half-synced, or a machine without 32-bit support, stops
+# nothing: a failed index is retried and then left to the installs, and
+# 32-bit Wine is installed in a step of its own whose failure only means that
+# 32-bit Windows programs are not run here.
 set -euo pipefail
+. "$(dirname "$0")/machine.sh"
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
           libserialport-dev libcli11-dev dpkg-dev doxygen clang-format clang-tidy libx11-dev libxtst-dev libqrcodegencpp-dev)
+packages32=()
 if [ "${1:-}" != "--native" ]; then
-  # The Windows builds, run under 64- and 32-bit Wine; the 32-bit Wine tests
-  # need a 32-bit modem-status shim (gcc -m32). The page of ovrin serve is
-  # tested in headless Chromium.
+  # The Windows builds, run under Wine. The page of ovrin serve is tested in
+  # headless Chromium.
   packages+=(chromium chromium-driver python3-selenium)
   # The release packages: made with CPack, checked as a user takes them.
   packages+=(unzip lld llvm python3-pefile)
@@ -15,14 +21,37 @@ if [ "${1:-}" != "--native" ]; then
   packages+=(mono-mcs mono-runtime)
   # ovrin type, tested with real windows: an X server, a Tk window, a key press.
   packages+=(xvfb python3-tk xdotool)
-  packages+=(mingw-w64 wine wine64 wine32:i386 gcc-multilib util-linux curl clang libclang-rt-14-dev)
+  packages+=(mingw-w64 wine wine64 util-linux curl clang libclang-rt-14-dev)
+  # 32-bit Wine, and gcc -m32 for its modem-status shim: only for the i686 runs.
+  packages32=(wine32:i386 gcc-multilib)
 fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+missing=() missing32=()
+for package in "${packages[@]}"; do installed "$package" || missing+=("$package"); done
+for package in "${packages32[@]}"; do installed "$package" || missing32+=("$package"); done
+no32=""
+if [ ${#missing32[@]} -gt 0 ] && ! runs_32bit_programs; then
+  no32="this machine cannot run 32-bit programs"
+  missing32=()
+fi
+
+# apt-get update, retried: a mirror may be mid-sync on one index. What still
+# fails is reported, and the lists apt already has are used.
+pause=${OVRIN_APT_RETRY_PAUSE:-5}
+updated=""
+apt_update() {
+  [ -z "$updated" ] || return 0
+  updated=yes
+  local try errors
+  for try in 1 2 3; do
+    if errors=$($sudo apt-get update -qq 2>&1 >/dev/null); then return 0; fi
+    [ "$try" = 3 ] || sleep "$pause"
+  done
+  echo "install-deps: warning: apt-get update failed on some indexes; going on with the lists apt has:" >&2
+  grep -E '^(E|W):' <<<"$errors" | head -n 5 | sed 's/^/  /' >&2 || true
+}
 
 # cpp-httplib's whole header (Debian's -dev package splits it into a native
 # library): from Debian's source package, with Debian's patches applied.
@@ -36,7 +65,8 @@ install_httplib() {
       sources=/etc/apt/sources.list.d/ovrin-deb-src.list
       sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee "$sources" >/dev/null
     fi
-    $sudo apt-get update -qq
+    updated=""
+    apt_update
   fi
   work=$(mktemp -d)
   (cd "$work" && apt-get source -qq cpp-httplib >/dev/null 2>&1)
@@ -44,14 +74,21 @@ install_httplib() {
   rm -rf "$work"
 }
 
-if [ ${#missing[@]} -eq 0 ]; then
-  [ -f "$httplib_dir/httplib.h" ] || install_httplib
-  exit 0
-fi
-echo "installing: ${missing[*]}"
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
+  apt_update
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [ ${#missing32[@]} -gt 0 ]; then
+  echo "installing: ${missing32[*]}"
+  if ! errors=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing32[@]}" 2>&1 >/dev/null); then
+    no32="apt-get could not install ${missing32[*]}: $(grep -E '^E:' <<<"$errors" | head -n 1 | sed 's/^E: //')"
+  fi
+fi
+[ -z "$no32" ] || echo "install-deps: 32-bit Windows programs will not be run on this machine: $no32" >&2
 [ -f "$httplib_dir/httplib.h" ] || install_httplib
