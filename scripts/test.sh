@@ -3,6 +3,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+. "$root/tests/wine/loader.sh"
+# What a group or check could not do on this machine, and why: printed last.
+export OVRIN_SKIPPED
+OVRIN_SKIPPED=$(mktemp /tmp/ovrin-skipped-XXXXXX)
+trap 'rm -f "$OVRIN_SKIPPED"' EXIT
 
 cmake -S "$root" -B "$root/build" -G Ninja -DOVRIN_WARNINGS_AS_ERRORS=ON
 cmake --build "$root/build"
@@ -38,11 +43,11 @@ step() {  # step NAME COMMAND...: runs one group of tests and counts it
 }
 step "native" ctest --test-dir "$root/build" --output-on-failure -j 2
 step "windows x86_64 under 64-bit Wine" ctest --test-dir "$root/build-win" --output-on-failure
-. "$root/tests/wine/loader.sh"
-if runs_32bit; then
+no32=$(wine32_missing "$root/build")
+if [ -z "$no32" ]; then
   step "windows i686 under 32-bit Wine" ctest --test-dir "$root/build-win32" --output-on-failure
 else
-  echo "== windows i686: this machine cannot run 32-bit programs, so only what needs no Wine is run"
+  skipped "windows i686 under 32-bit Wine (only what needs no Wine is run)" "$no32"
   step "windows i686 without Wine" ctest --test-dir "$root/build-win32" --output-on-failure -E wine
 fi
 step "asan+ubsan" ctest --test-dir "$root/build-address" -L "unit|pty" --output-on-failure -j 2
@@ -51,4 +56,10 @@ step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-fail
 step "fuzzers" ctest --test-dir "$root/build-fuzz" --output-on-failure
 step "release packages" "$root/tests/package/check.sh" "$root/dist" "$root/build"
 echo "groups: $passed passed, $failed failed"
+if [ -s "$OVRIN_SKIPPED" ]; then
+  echo "skipped on this machine:"
+  sed 's/^/  /' "$OVRIN_SKIPPED"
+else
+  echo "skipped on this machine: nothing"
+fi
 [ "$failed" -eq 0 ]

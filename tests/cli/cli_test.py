@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from support import BUILD, OvrinCase, Sim  # noqa: E402  (takes BUILD_DIR from the command line)
+from support import BUILD, OvrinCase, Sim, main  # noqa: E402  (takes BUILD_DIR from the command line)
 
 
 class OvrinCommandTest(OvrinCase):
@@ -178,4 +178,4 @@ class SimulatorTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    main()

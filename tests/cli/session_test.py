@@ -18,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from support import BUILD, OvrinCase  # noqa: E402  (takes BUILD_DIR from the command line)
+from support import BUILD, OvrinCase, main  # noqa: E402  (takes BUILD_DIR from the command line)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CSV_HEADER = "seq,time,kind,auxDigit,value1,value2,line"
@@ -249,4 +249,4 @@ class PortsTest(OvrinCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    main()

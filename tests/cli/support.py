@@ -1,4 +1,5 @@
-"""What the command tests share: the build, simulated meters, and running ovrin."""
+"""What the command tests share: the build, simulated meters, running ovrin,
+and a main that lists what was skipped."""
 import os
 import subprocess
 import sys
@@ -52,3 +53,17 @@ class OvrinCase(unittest.TestCase):
         return subprocess.Popen([os.path.join(BUILD, "ovrin"), *args], env=self.environment(ports),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 stdin=subprocess.DEVNULL)
+
+
+def main(argv=None):
+    """unittest's main. What was skipped goes, with its reason, to the list
+    that the test command prints at its end ($OVRIN_SKIPPED)."""
+    result = unittest.main(argv=argv, verbosity=2, exit=False).result
+    listing = os.environ.get("OVRIN_SKIPPED")
+    if listing:
+        script = os.path.basename(sys.argv[0])
+        # A class skipped as a whole is one entry, not one a test.
+        entries = dict.fromkeys("%s %s: %s" % (script, type(test).__name__, reason) for test, reason in result.skipped)
+        with open(listing, "a") as file:
+            file.writelines(entry + "\n" for entry in entries)
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from support import BUILD, OvrinCase  # noqa: E402  (takes BUILD_DIR from the command line)
+from support import BUILD, OvrinCase, main  # noqa: E402  (takes BUILD_DIR from the command line)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -83,6 +83,10 @@ class TypeTest(OvrinCase):
             self.assertEqual(ovrin.wait(timeout=10), 0, ovrin.stderr.read())
             meter.stop()  # the next case's ovrin must not find this meter where it remembers one
 
+
+class NoDisplayTest(OvrinCase):
+    """What needs no X server at all."""
+
     def test_without_a_display_it_says_what_is_missing(self):
         meter = self.sim()
         environment = dict(self.environment([meter.path]))
@@ -101,4 +105,4 @@ class TypeTest(OvrinCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    main()

@@ -165,6 +165,8 @@ TEST_F(OpenTest, LostLinkEndsTheThreadAndTellsOnlyAHostThatAsked) {
     EXPECT_EQ(posted[0].message, static_cast<unsigned>(WM_MEASURE_READY));
     if (asked) {
       EXPECT_EQ(posted[1].message, static_cast<unsigned>(WM_LINK_LOST));
+      EXPECT_EQ(posted[1].wParam, 0u);
+      EXPECT_EQ(posted[1].lParam, 0);
     }
   }
 }

@@ -10,14 +10,19 @@ import sys
 import tempfile
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.by import By
-from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from serving import BUILD, ServeCase  # noqa: E402
+from serving import BUILD, ServeCase, main  # noqa: E402
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import WebDriverWait
+    MISSING = [path for path in ("/usr/bin/chromium", "/usr/bin/chromedriver") if not os.access(path, os.X_OK)]
+except ImportError:
+    MISSING = ["python3-selenium"]
+needs_chromium = unittest.skipIf(MISSING, "needs Chromium, chromedriver and Selenium (missing: %s)" % ", ".join(MISSING))
 
 
 def chromium(downloads, profile, *extra):
@@ -33,6 +38,7 @@ def chromium(downloads, profile, *extra):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
+@needs_chromium
 class PageTest(ServeCase):
     def setUp(self):
         super().setUp()
@@ -125,6 +131,7 @@ class PageTest(ServeCase):
         self.wait.until(lambda _: rows()[0] == "6")
         self.assertEqual(rows(), ["6", "5", "4", "3", "2", "1"])
 
+@needs_chromium
 class TabletTest(ServeCase):
     """The page from a name that is not this machine's, as a tablet on the
     network opens it: Chromium is told the name is 127.0.0.1."""
@@ -162,4 +169,4 @@ class TabletTest(ServeCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    main(sys.argv[:1])

@@ -17,7 +17,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from serving import EventStream, ServeCase  # noqa: E402
+from serving import EventStream, ServeCase, main  # noqa: E402
 
 
 def wait_for(condition, seconds=10):
@@ -271,4 +271,4 @@ class BeyondLoopbackTest(ServeCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    main(sys.argv[:1])

@@ -8,7 +8,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from support import BUILD, OvrinCase  # noqa: E402,F401  (takes BUILD_DIR from the command line)
+from support import BUILD, OvrinCase, main  # noqa: E402,F401  (takes BUILD_DIR from the command line)
 
 
 class Served:

@@ -1,19 +1,27 @@
 # Sourced by the scripts that run Windows programs under Wine.
-#
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/machine.sh"
+
 # wine_loader DLL: the Wine loader for the word size of DLL. A 64-bit program
 # needs no 32-bit support from the machine, so it is started by wine64 itself.
+# (type -P: the program on PATH, never the function use_wine defines.)
 wine_loader() {
   if objdump -f "$1" | grep -q 'x86-64'; then
-    command -v wine64 || echo /usr/lib/wine/wine64
+    type -P wine64 || echo /usr/lib/wine/wine64
   else
-    command -v wine
+    type -P wine
   fi
 }
 
-# runs_32bit: whether this machine can run 32-bit programs at all (some
-# kernels are built without support for them).
-runs_32bit() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+# wine32_missing NATIVE_BUILD_DIR: why 32-bit Windows programs cannot be run
+# under Wine here; nothing when they can.
+wine32_missing() {
+  if ! runs_32bit_programs; then
+    echo "this machine cannot run 32-bit programs"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "32-bit Wine (wine32:i386) is not installed"
+  elif [ ! -f "$1/shim/i386-linux-gnu/libtiocm_shim.so" ]; then
+    echo "no 32-bit modem-status shim for Wine (gcc -m32, from gcc-multilib, is missing)"
+  fi
 }
 
 # use_wine DLL: "wine", "wineboot" and "winepath" from now on start the loader

@@ -225,7 +225,9 @@ fi
 # of type_target.exe receives the burst, formatted and in order, each reading
 # followed by Tab; F9, pressed on the X keyboard, measures one more; a second
 # ovrin.exe cannot take F9 and says so with status 8.
-if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && { [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; }; then
+  skipped "ovrin.exe type under $(basename "$WINE_LOADER")" "needs Xvfb and xdotool"
+elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   start_sim COM20 --burst 3 --value 1234 --step 1111 --baud 0
   field=$work/field.txt
   wine "$windows/type_target.exe" "$(winepath -w "$field")" >/dev/null 2>&1 &
