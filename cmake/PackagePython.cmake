@@ -27,13 +27,10 @@ add_custom_command(OUTPUT ${OVRIN_PACKAGED_LIBRARY}
 
 # The wheel's README: the host guide's Python section under a title.
 file(READ ${CMAKE_SOURCE_DIR}/docs/host-guide.md guide)
-string(FIND "${guide}" "\n## Python\n" start)
-if(start EQUAL -1)
+if(NOT guide MATCHES "\n## Python\n(.*)")
   message(FATAL_ERROR "docs/host-guide.md has no section ## Python for the wheel's README")
 endif()
-math(EXPR start "${start} + 11")
-string(SUBSTRING "${guide}" ${start} -1 OVRIN_PYTHON_GUIDE)
-string(REGEX REPLACE "\n## .*" "\n" OVRIN_PYTHON_GUIDE "${OVRIN_PYTHON_GUIDE}")
+string(REGEX REPLACE "\n## .*" "\n" OVRIN_PYTHON_GUIDE "${CMAKE_MATCH_1}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/host-guide.md)
 
 set(stage ${CMAKE_BINARY_DIR}/python-wheel)
