@@ -18,12 +18,13 @@ set(CPACK_PACKAGE_DESCRIPTION
     "libOvrin70 finds the meter's serial port by probing, remembers it, triggers
 measurements and decodes every reply line on a background thread. The package
 holds the library, its C and C++ headers, a CMake package and a pkg-config
-file, the ovrin command (find, measure, monitor, serve a live page) and the
-simulated meter ovrin-sim.")
+file, the ovrin command (find, measure, monitor, serve a live page), the
+simulated meter ovrin-sim and the Python module ovrin70 for python3.")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # ovrin type loads libX11 and libXtst when it runs; nothing else needs them.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libxtst6")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")  # for the module ovrin70
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})  # ovrin's own libOvrin70.so.0
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_STRIP_FILES ON)

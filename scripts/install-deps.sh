@@ -15,8 +15,10 @@ if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under Wine. The page of ovrin serve is tested in
   # headless Chromium.
   packages+=(chromium chromium-driver python3-selenium)
-  # The release packages: made with CPack, checked as a user takes them.
-  packages+=(unzip lld llvm python3-pefile)
+  # The release packages: made with CPack, the Python wheels with Debian's
+  # PEP 517 builder, the NuGet package with zip; checked as a user takes them
+  # (pip in a virtual environment, Debian's nuget client).
+  packages+=(unzip lld llvm python3-pefile python3-build python3-setuptools python3-wheel python3-venv zip nuget)
   # The C# binding, compiled and run by Debian's Mono.
   packages+=(mono-mcs mono-runtime)
   # ovrin type, tested with real windows: an X server, a Tk window, a key press.

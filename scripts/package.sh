@@ -2,6 +2,8 @@
 # Builds the release packages from clean builds into dist/:
 #   dist/ovrin70_VERSION_amd64.deb         the Debian package (native build)
 #   dist/Ovrin70-VERSION-windows.zip       the x64 and x86 DLLs, tools and import libraries
+#   dist/ovrin70-VERSION-py3-none-{linux_x86_64,win_amd64,win32}.whl   the Python module with the library
+#   dist/Ovrin70.VERSION.nupkg             the C# binding with the native library of each platform
 # Usage: package.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,17 +12,20 @@ work=$root/build-package
 rm -rf "$work" "$root/dist"
 mkdir -p "$root/dist"
 
-configure() {  # configure DIR ARGS...: a release build without the tests
+configure() {  # configure DIR ARGS...: a release build without the tests, and its wheel
   local dir=$1
   shift
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOVRIN_BUILD_TESTS=OFF "$@" >/dev/null
   cmake --build "$dir"
+  cmake --build "$dir" --target python_wheel
 }
 configure "$work/linux" -DCMAKE_INSTALL_PREFIX=/usr
 (cd "$work/linux" && cpack -B "$root/dist" >/dev/null)
 configure "$work/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake"
 configure "$work/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DOVRIN_PACKAGE_X86_BUILD="$work/win32"
+  -DOVRIN_PACKAGE_X86_BUILD="$work/win32" -DOVRIN_PACKAGE_LINUX_BUILD="$work/linux"
 (cd "$work/win64" && cpack -B "$root/dist" >/dev/null)
+cmake --build "$work/win64" --target nuget_package
+cp "$work"/*/package/*.whl "$work/win64/package/"*.nupkg "$root/dist/"
 rm -rf "$root/dist/_CPack_Packages"
 ls -l "$root/dist"

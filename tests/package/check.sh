@@ -5,7 +5,15 @@
 #    against each architecture's Ovrin70.lib measures under 64- and 32-bit Wine;
 #  - the Debian package: its fields and computed dependencies, its files and
 #    the soname; installed with dpkg into a scratch root, where C and C++ hosts
-#    are built against it with find_package and pkg-config and measure.
+#    are built against it with find_package and pkg-config and measure, and
+#    Python imports its module, which measures with the root's library;
+#  - the Python wheels and the NuGet package: their files, metadata and the
+#    platform of every native library (check_bindings.py); the Linux wheel
+#    installed by pip into a fresh virtual environment with no index, which
+#    measures with the library inside it and nothing in its environment; the
+#    Windows wheels installed by pip for their platforms; the NuGet package
+#    installed by Debian's nuget client, a Mono program compiled against its
+#    library and measuring with its linux-x64 native library.
 # Usage: check.sh DIST NATIVE_BUILD_DIR (the native build: the Wine shim)
 set -euo pipefail
 dist=$(cd "$1" && pwd)
@@ -37,9 +45,12 @@ use_wine "$unpacked/x64/bin/Ovrin70.dll"
 mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1  # the HARDWARE keys live only as long as the server
 wineboot -i >/dev/null 2>&1
-"$native/ovrin-sim" >"$work/sim.out" &
-sims+=($!)
-for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
+start_sim() {  # start_sim NAME: an ovrin-sim whose terminal is the first line of $work/NAME.out
+  "$native/ovrin-sim" >"$work/$1.out" &
+  sims+=($!)
+  for _ in $(seq 100); do [ -s "$work/$1.out" ] && break; sleep 0.05; done
+}
+start_sim sim
 ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com5"
 # The x86 programs are built everywhere and run where 32-bit Wine can run
 # them; a program that does not start is a failure.
@@ -133,4 +144,67 @@ zcat "$root/usr/share/man/man1/ovrin.1.gz" | grep -q '^\.SS ovrin serve' || fail
 zcat "$root/usr/share/man/man1/ovrin.1.gz" | grep -q '^\.SS ovrin type' || fail "man page: no ovrin type"
 "$here/../consumer/run.sh" --root "$root" || fail "hosts against the installed package"
 echo "debian package: $(basename "$deb"), depends: $depends"
+
+# python_host TAG SITE LIBRARY PYTHON [ENV...]: the Python host measures on a
+# meter of its own with the ovrin70 that PYTHON imports, in an environment of
+# ENV alone; the module must be SITE's, the library LIBRARY.
+python_host() {
+  local tag=$1 site=$2 library=$3 python=$4 output
+  shift 4
+  start_sim "$tag"
+  mkdir -p "$work/home-$tag"
+  if output=$(env -i PATH=/usr/bin:/bin HOME="$work/home-$tag" "$@" "$python" "$here/python_host.py" \
+                "$(head -n 1 "$work/$tag.out")" 2>&1) &&
+     [ "$output" = "$site/ovrin70/__init__.py $library 12345" ]; then
+    echo "python, $tag: measured 12345 with $library"
+  else
+    fail "python, $tag: $output"
+  fi
+}
+site=$root/usr/lib/python3/dist-packages
+python_host deb "$site" "$root/$lib/libOvrin70.so.$version" /usr/bin/python3 PYTHONPATH="$site" \
+  LD_LIBRARY_PATH="$root/$lib"
+grep -qx "\./usr/lib/python3/dist-packages/ovrin70/py.typed" <<<"$listing" || fail "deb: no py.typed"
+
+# ---- The Python wheels and the NuGet package ----
+/usr/bin/python3 "$here/check_bindings.py" "$dist" "$version" "$here/../../README.md" || status=1
+venv=$work/venv
+/usr/bin/python3 -m venv "$venv"
+pip=("$venv/bin/python" -m pip --disable-pip-version-check --quiet install --no-index)
+if "${pip[@]}" --find-links "$dist" ovrin70; then  # README.md's line: pip takes the Linux wheel
+  site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
+  python_host wheel "$site" "$site/ovrin70/libOvrin70.so" "$venv/bin/python"
+else
+  fail "pip install of the Linux wheel"
+fi
+# pip of a Windows Python takes the wheel of its platform from the folder.
+for platform in win_amd64 win32; do
+  "${pip[@]}" --find-links "$dist" --platform "$platform" --only-binary=:all: --target "$work/$platform" ovrin70 &&
+    [ -f "$work/$platform/ovrin70/Ovrin70.dll" ] || fail "pip install for $platform"
+done
+
+nuget=$work/nuget
+if command -v nuget >/dev/null; then
+  HOME=$work/home nuget install Ovrin70 -Version "$version" -Source "$dist" -OutputDirectory "$nuget" -NonInteractive \
+    >"$work/nuget.log" 2>&1 || fail "nuget install: $(cat "$work/nuget.log")"
+  nuget=$nuget/Ovrin70.$version
+else
+  skipped "release packages: the NuGet package installed by a client (unpacked instead)" "needs Debian's nuget"
+  unzip -q "$dist/Ovrin70.$version.nupkg" -d "$nuget"
+fi
+if command -v mcs >/dev/null && command -v mono >/dev/null; then
+  mkdir -p "$work/dotnet"
+  output=""
+  start_sim dotnet
+  if cp "$nuget/lib/net45/Ovrin70.Net.dll" "$work/dotnet/" && mcs -nologo -warnaserror -r:"$work/dotnet/Ovrin70.Net.dll" -out:"$work/dotnet/host.exe" "$here/dotnet_host.cs" &&
+     output=$(OVRIN_SERIAL_PORTS=$(head -n 1 "$work/dotnet.out") XDG_CONFIG_HOME=$work/home \
+              LD_LIBRARY_PATH=$nuget/runtimes/linux-x64/native mono "$work/dotnet/host.exe" 2>&1) &&
+     [ "$output" = "$nuget/runtimes/linux-x64/native/libOvrin70.so 12345" ]; then
+    echo "nuget: a Mono program against Ovrin70.Net.dll measured 12345 with runtimes/linux-x64/native"
+  else
+    fail "nuget: the Mono program: $output"
+  fi
+else
+  skipped "release packages: a Mono program against the NuGet package" "needs Mono (mono-mcs, mono-runtime)"
+fi
 exit $status

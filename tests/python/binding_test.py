@@ -4,6 +4,7 @@ Usage: binding_test.py BUILD_DIR  (imports ovrin70 from bindings/python)
 """
 import datetime
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -97,6 +98,19 @@ class BindingTest(unittest.TestCase):
         self.ports(first, second)
         with ovrin70.Meter(port=second) as meter:
             self.assertEqual(meter.port, second)
+
+
+    def test_library_inside_the_package_first(self):
+        # As a wheel installs it: the library inside the package, used even
+        # where OVRIN70_LIBRARY names another.
+        with tempfile.TemporaryDirectory() as site:
+            shutil.copytree(os.path.join(ROOT, "bindings", "python", "ovrin70"), os.path.join(site, "ovrin70"))
+            inside = shutil.copy(os.environ["OVRIN70_LIBRARY"], os.path.join(site, "ovrin70", "libOvrin70.so"))
+            loaded = subprocess.run(
+                [sys.executable, "-c", "import ovrin70; print(*(l.split()[-1] for l in open('/proc/self/maps') "
+                 "if 'libOvrin70' in l))"], env=dict(os.environ, PYTHONPATH=site), capture_output=True, text=True,
+                check=True).stdout.split()
+            self.assertEqual(set(loaded), {inside})
 
 
 if __name__ == "__main__":

@@ -11,26 +11,45 @@
 
 Works the same on Linux and Windows: readings are taken from the
 connection's queue (ovrin_wait_reading), so no window or message loop is
-needed. The library is found through OVRIN70_LIBRARY (a path), else beside
-this file, else by the system's search ("libOvrin70.so" / "Ovrin70.dll").
+needed. The library is the one inside this package (the wheels carry it),
+else the one OVRIN70_LIBRARY names (a path), else the system's
+("libOvrin70.so.0", which the Debian package installs, or "Ovrin70.dll").
 """
 import collections
 import ctypes
 import datetime
 import os
 import sys
+from typing import Any, Deque, Iterator, List, NamedTuple, Optional
 
 STARTUP_REPLY_MS = 500
 BUTTON_OK, BUTTON_YES, BUTTON_NO = 1, 6, 7
 STYLE_YES_NO = 0x04
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
-# The decoded record of a reply line.
-Reply = collections.namedtuple("Reply", "kind aux_digit value1 value2")
-# One reply line as it was received: its sequence number from 1 after open,
-# its time of receipt (an aware UTC datetime, and monotonic nanoseconds),
-# the decoded record and the line's bytes.
-Reading = collections.namedtuple("Reading", "seq time monotonic_ns kind aux_digit value1 value2 line")
+
+class Reply(NamedTuple):
+    """The decoded record of a reply line."""
+
+    kind: int
+    aux_digit: int
+    value1: int
+    value2: int
+
+
+class Reading(NamedTuple):
+    """One reply line as it was received: its sequence number from 1 after
+    open, its time of receipt (an aware UTC datetime, and monotonic
+    nanoseconds), the decoded record and the line's bytes."""
+
+    seq: int
+    time: datetime.datetime
+    monotonic_ns: int
+    kind: int
+    aux_digit: int
+    value1: int
+    value2: int
+    line: bytes
 
 
 class OvrinError(Exception):
@@ -54,24 +73,36 @@ class _Reading(ctypes.Structure):
 
 # The C interface is __stdcall on 32-bit Windows (WinDLL, WINFUNCTYPE), the
 # one convention elsewhere.
-_STDCALL = os.name == "nt" and ctypes.sizeof(ctypes.c_void_p) == 4
-_LIBRARY = ctypes.WinDLL if _STDCALL else ctypes.CDLL
-_FUNCTYPE = ctypes.WINFUNCTYPE if _STDCALL else ctypes.CFUNCTYPE
+_LIBRARY: Any
+_FUNCTYPE: Any
+if sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4:
+    _LIBRARY = ctypes.WinDLL
+    _FUNCTYPE = ctypes.WINFUNCTYPE
+else:
+    _LIBRARY = ctypes.CDLL
+    _FUNCTYPE = ctypes.CFUNCTYPE
 _HANDLER = _FUNCTYPE(ctypes.c_int, ctypes.c_char_p, ctypes.c_uint, ctypes.c_void_p)
 
 
-def _load():
-    names = [os.environ.get("OVRIN70_LIBRARY"),
-             os.path.join(os.path.dirname(os.path.abspath(__file__)), "libOvrin70.so"),
-             "libOvrin70.so", "libOvrin70.so.0", "Ovrin70.dll"]
-    for name in filter(None, names):
+def _candidates() -> List[str]:
+    """Where the library is looked for, in order."""
+    inside = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          "Ovrin70.dll" if os.name == "nt" else "libOvrin70.so")
+    named = os.environ.get("OVRIN70_LIBRARY")
+    system = ["Ovrin70.dll"] if os.name == "nt" else ["libOvrin70.so.0", "libOvrin70.so"]
+    return ([inside] if os.path.isfile(inside) else []) + ([named] if named else []) + system
+
+
+def _load() -> Any:
+    tried = []
+    for name in _candidates():
         try:
             library = _LIBRARY(name)
             break
-        except OSError:
-            continue
+        except OSError as error:
+            tried.append("%s (%s)" % (name, error))
     else:
-        raise OSError("Ovrin70 library not found; set OVRIN70_LIBRARY to its path")
+        raise OSError("Ovrin70 library not found; set OVRIN70_LIBRARY to its path. Tried: " + "; ".join(tried))
     signatures = {
         "ovrin_create": (ctypes.c_void_p, []),
         "ovrin_destroy": (None, [ctypes.c_void_p]),
@@ -96,17 +127,17 @@ def _load():
 
 
 _lib = _load()
-_handler_keepalive = None
+_handler_keepalive: Any = None
 
 
-def error_text(code):
+def error_text(code: int) -> str:
     """The English text of a device error code."""
     buffer = ctypes.create_string_buffer(64)
     _lib.ovrin_error_text(code, buffer, len(buffer))
     return buffer.value.decode("ascii")
 
 
-def set_question_answer(keep_searching):
+def set_question_answer(keep_searching: Optional[bool]) -> None:
     """Answers the library's 'keep searching?' question (asked after three
     silent ports) with keep_searching; other messages go to stderr as usual.
     None restores the library's default."""
@@ -116,7 +147,7 @@ def set_question_answer(keep_searching):
         _lib.ovrin_set_message_box_handler(_HANDLER(), None)
         return
 
-    def handler(text, style, _context):
+    def handler(text: bytes, style: int, _context: Any) -> int:
         if style == STYLE_YES_NO:
             return BUTTON_YES if keep_searching else BUTTON_NO
         print("Ovrin70:", text.decode("gbk", "replace"), file=sys.stderr)
@@ -126,7 +157,7 @@ def set_question_answer(keep_searching):
     _lib.ovrin_set_message_box_handler(_handler_keepalive, None)
 
 
-def _reading(raw):
+def _reading(raw: _Reading) -> Reading:
     record = raw.record
     when = _EPOCH + datetime.timedelta(microseconds=raw.utcNs // 1000)
     return Reading(raw.sequence, when, raw.monotonicNs, record.kind, record.auxDigit, record.value1, record.value2,
@@ -136,19 +167,19 @@ def _reading(raw):
 class Meter:
     """One connection with the meter. Use it from one thread at a time."""
 
-    def __init__(self, port=None, open=True, capacity=None):
+    def __init__(self, port: Optional[str] = None, open: bool = True, capacity: Optional[int] = None) -> None:
         self._connection = _lib.ovrin_create()
         if not self._connection:
             raise MemoryError("Ovrin70: out of memory")
         if capacity is not None and not _lib.ovrin_set_reading_capacity(self._connection, capacity):
             self._release()
             raise ValueError("not a usable queue size: %r" % capacity)
-        self._held = collections.deque()  # taken from the queue, not yet handed out
-        self.port = None
+        self._held: Deque[Reading] = collections.deque()  # taken from the queue, not yet handed out
+        self.port: Optional[str] = None
         if open:
             self.open(port)
 
-    def open(self, port=None):
+    def open(self, port: Optional[str] = None) -> "Meter":
         """Finds the meter (port, if given, is tried first) and opens it."""
         if port is not None and not _lib.ovrin_set_remembered_port(port.encode()):
             raise OvrinError("not a usable port name: %r" % port)
@@ -162,11 +193,11 @@ class Meter:
         self._take(STARTUP_REPLY_MS)
         return self
 
-    def close(self):
+    def close(self) -> None:
         """Stops receiving and releases the port."""
         _lib.ovrin_close(self._connection)
 
-    def measure(self, timeout=10.0):
+    def measure(self, timeout: float = 10.0) -> Reading:
         """Sends the measure command and returns the reading of its reply:
         the first line that comes after those already received. Those stay
         for readings()."""
@@ -181,7 +212,7 @@ class Meter:
         del self._held[before]
         return reply
 
-    def readings(self, timeout=None):
+    def readings(self, timeout: Optional[float] = None) -> Iterator[Reading]:
         """Yields every reading, once and in order, as it comes; ends after
         timeout seconds without one (None: never). Raises LinkLost when the
         meter goes away and every reading before that has been given."""
@@ -189,41 +220,41 @@ class Meter:
         while self._held or self._take(wait_ms):
             yield self._held.popleft()
 
-    def latest(self):
+    def latest(self) -> Reply:
         """The latest reply line's record, as a Reply."""
         record = _Record()
         _lib.ovrin_latest_record(self._connection, ctypes.byref(record))
         return Reply(record.kind, record.auxDigit, record.value1, record.value2)
 
     @property
-    def dropped(self):
+    def dropped(self) -> int:
         """Readings dropped since open because nobody took them in time."""
-        return _lib.ovrin_dropped_readings(self._connection)
+        return int(_lib.ovrin_dropped_readings(self._connection))
 
-    def set_listen(self, listen):
+    def set_listen(self, listen: bool) -> None:
         _lib.ovrin_set_listen(self._connection, 1 if listen else 0)
 
-    def _take(self, wait_ms):
+    def _take(self, wait_ms: int) -> bool:
         """Takes one reading from the library into _held; False on time-out."""
         raw = _Reading()
-        result = _lib.ovrin_wait_reading(self._connection, ctypes.byref(raw), wait_ms)
+        result: int = _lib.ovrin_wait_reading(self._connection, ctypes.byref(raw), wait_ms)
         if result < 0:
             raise LinkLost("the link to the meter was lost")
         if result == 1:
             self._held.append(_reading(raw))
         return result == 1
 
-    def _release(self):
+    def _release(self) -> None:
         if getattr(self, "_connection", None):
             _lib.ovrin_destroy(self._connection)
             self._connection = None
 
-    def __enter__(self):
+    def __enter__(self) -> "Meter":
         return self
 
-    def __exit__(self, *_exc):
+    def __exit__(self, *_exc: Any) -> None:
         self._release()
 
-    def __del__(self):
+    def __del__(self) -> None:
         self._release()
 
