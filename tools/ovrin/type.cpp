@@ -97,19 +97,36 @@ int TypeInto(const Options& options, Listeners& listeners, ReadingSink* file) {
 }  // namespace
 
 std::string TypedNumber(std::int32_t value, const Scale& scale, int decimals, char separator) {
-  // value × mantissa × 10^-exponent, exactly, rounded half away from zero to
-  // `decimals` places: binary floating point would type 1.014 for 1015 × 0.001.
-  std::int64_t scaled = static_cast<std::int64_t>(value) * scale.mantissa;
-  int places = scale.exponent;
-  for (; places < decimals; ++places) scaled *= 10;
-  for (; places > decimals; --places) scaled = (scaled + (scaled < 0 ? -5 : 5)) / 10;
-  const bool negative = scaled < 0;
-  std::string digits = std::to_string(negative ? -scaled : scaled);
+  // value × mantissa is exact in 64 bits (|value| <= 2^31, |mantissa| < 10^9),
+  // and so is the one rounding to `decimals` places: places added are zeros
+  // written, places dropped are divided off together, half away from zero.
+  // Binary floating point would type 1.014 for 1015 × 0.001; rounding place
+  // by place would type 1.5 for 1445 × 0.001 at one decimal.
+  const std::int64_t product = static_cast<std::int64_t>(value) * scale.mantissa;
+  std::uint64_t magnitude = product < 0 ? 0 - static_cast<std::uint64_t>(product) : static_cast<std::uint64_t>(product);
+  std::string digits;
+  if (scale.exponent <= decimals) {
+    digits = std::to_string(magnitude);
+    if (magnitude != 0) digits.append(static_cast<std::size_t>(decimals - scale.exponent), '0');
+  } else {
+    // 10^19 is the largest power of ten in 64 bits; past it every product
+    // (below 2^62) is under half a unit and rounds to 0.
+    const int dropped = scale.exponent - decimals;
+    if (dropped > 19) {
+      magnitude = 0;
+    } else {
+      std::uint64_t unit = 1;
+      for (int i = 0; i < dropped; ++i) unit *= 10;
+      const std::uint64_t rest = magnitude % unit;
+      magnitude = magnitude / unit + (rest >= unit - rest ? 1 : 0);
+    }
+    digits = std::to_string(magnitude);
+  }
   if (decimals > 0) {
     if (digits.size() <= static_cast<std::size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
     digits.insert(digits.size() - decimals, 1, separator);
   }
-  return (negative ? "-" : "") + digits;
+  return (product < 0 && magnitude != 0 ? "-" : "") + digits;
 }
 
 int Type(const Options& options, Listeners& listeners) {
