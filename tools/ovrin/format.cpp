@@ -167,6 +167,8 @@ const char* LinkStateName(LinkState state) {
       return "lost";
     case LinkState::kReconnecting:
       return "reconnecting";
+    case LinkState::kTypingFailed:
+      return "typing-failed";
   }
   return "searching";
 }
@@ -181,10 +183,11 @@ std::string LinkStateJson(const LinkChange& change, std::int64_t utcNs) {
 }
 
 std::string LinkText(const LinkChange& change) {
-  std::string text = LinkStateName(change.state);
+  const bool failed = change.state == LinkState::kTypingFailed;
+  std::string text = failed ? "connected" : LinkStateName(change.state);
   if (!change.port.empty()) text += " " + change.port;
   if (!change.device.empty()) text += " \u2014 " + change.device;
-  return text;
+  return text + (failed ? "; typing failed" : "");
 }
 
 std::string PortLabel(const ovrin::PortIdentity& identity) {

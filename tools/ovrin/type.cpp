@@ -7,9 +7,14 @@
 #include "follow.h"
 #include "keyboard.h"
 #include "sink.h"
+#include "system.h"
 
 namespace ovrin_tool {
 namespace {
+
+// How long a reading waits for the user to let go of the modifier keys.
+constexpr int kModifierWaitMs = 5000;
+constexpr int kModifierPollMs = 20;
 
 const char* KeyName(FinalKey key) {
   switch (key) {
@@ -27,7 +32,9 @@ const char* KeyName(FinalKey key) {
 
 // Types the readings of the chosen kinds (or prints them, on a dry run),
 // reports error replies on stderr, writes every reading to --output, and
-// lends the open connection to the hot key.
+// lends the open connection to the hot key. A reading that cannot be typed
+// is named on stderr with its text, and the link's state says so until a
+// reading is typed again.
 class Typist : public Follower {
  public:
   Typist(const Options& options, Keyboard* keyboard, ReadingSink* file)
@@ -46,16 +53,20 @@ class Typist : public Follower {
     if (keyboard_ == nullptr) {
       std::printf("%s%s\n", text.c_str(), KeyName(options_.typeThen));
       std::fflush(stdout);
-    } else if (!keyboard_->Type(text, options_.typeThen)) {
-      std::fprintf(stderr, "ovrin: could not type %s\n", text.c_str());
+      return true;
     }
+    std::string why;
+    if (AwaitModifiersLetGo(reading.seq, &why) && keyboard_->Type(text, options_.typeThen, &why)) {
+      if (link_.state == LinkState::kTypingFailed) Tell({LinkState::kConnected, link_.port, link_.device});
+      return true;
+    }
+    std::fprintf(stderr, "ovrin: reading %s was not typed: %s%s (%s)\n", std::to_string(reading.seq).c_str(),
+                 text.c_str(), KeyName(options_.typeThen), why.c_str());
+    if (link_.state != LinkState::kTypingFailed) Tell({LinkState::kTypingFailed, link_.port, link_.device});
     return true;
   }
 
-  void Changed(const LinkChange& change) override {
-    TellLinkState(change);
-    if (file_ != nullptr) file_->Write(change);
-  }
+  void Changed(const LinkChange& change) override { Tell(change); }
 
   // The measure key, on the keyboard's thread.
   void Measure() {
@@ -64,9 +75,32 @@ class Typist : public Follower {
   }
 
  private:
+  void Tell(const LinkChange& change) {
+    link_ = change;
+    TellLinkState(change);
+    if (file_ != nullptr) file_->Write(change);
+  }
+
+  // Typing waits while the user holds a modifier key, rather than letting go
+  // of it for them and pressing it again: a key pressed again after the user
+  // let go of it would stay down.
+  bool AwaitModifiersLetGo(std::uint64_t seq, std::string* why) {
+    if (!keyboard_->ModifiersHeld()) return true;
+    std::fprintf(stderr, "ovrin: reading %s waits until the modifier keys (Shift, Ctrl, Alt) are let go\n",
+                 std::to_string(seq).c_str());
+    for (int waited = 0; waited < kModifierWaitMs && !Interrupted(); waited += kModifierPollMs) {
+      SleepMs(kModifierPollMs);
+      if (!keyboard_->ModifiersHeld()) return true;
+    }
+    *why =
+        Interrupted() ? "interrupted" : "a modifier key was held for " + std::to_string(kModifierWaitMs / 1000) + " s";
+    return false;
+  }
+
   const Options& options_;
   Keyboard* keyboard_;
   ReadingSink* file_;
+  LinkChange link_{LinkState::kSearching, "", ""};
 };
 
 // Types until the run ends; the keyboard (or a dry run) first.
