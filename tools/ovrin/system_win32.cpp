@@ -39,6 +39,21 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string&)
 // A COM port has no per-user rights to give: "access denied" means it is in use.
 std::string PermissionHint(const std::string&) { return ""; }
 
+// A new file takes the rights of its folder, which in the user's profile
+// are the user's alone.
+std::string SecretFileProblem(const std::string&) { return ""; }
+
+bool WriteSecretFile(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+bool Ipv6Bytes(const std::string& text, unsigned char (&bytes)[16]) {
+  return inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), bytes) == 1;
+}
+
 bool RandomBytes(unsigned char* bytes, std::size_t count) {
   return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
