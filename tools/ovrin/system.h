@@ -14,6 +14,12 @@ void CatchInterrupts();
 bool Interrupted();
 void SleepMs(int milliseconds);
 
+// Writes UTF-8 text to stdout, stderr or a file as the user will read it:
+// to a Windows console as UTF-16 (WriteConsoleW), which shows every
+// character whatever the console's code page; elsewhere as the UTF-8 it is.
+// False when it could not be written.
+bool WriteText(std::FILE* stream, const std::string& text);
+
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 

@@ -67,6 +67,7 @@ void CatchInterrupts() {
 bool Interrupted() { return gInterrupted != 0; }
 
 void SleepMs(int milliseconds) { poll(nullptr, 0, milliseconds); }
+bool WriteText(std::FILE* stream, const std::string& text) { return std::fputs(text.c_str(), stream) >= 0; }
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 bool SyncFile(std::FILE* file) { return fsync(fileno(file)) == 0 || errno == EINVAL; }  // EINVAL: a pipe, say
