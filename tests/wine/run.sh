@@ -228,8 +228,9 @@ fi
 
 # ovrin.exe type into a real Win32 window under Xvfb: the focused EDIT control
 # of type_target.exe receives the burst, formatted and in order, each reading
-# followed by Tab; F9, pressed on the X keyboard, measures one more; a second
-# ovrin.exe cannot take F9 and says so with status 8.
+# followed by Tab, once Shift, held on the X keyboard when it arrives, is let
+# go (nothing before); F9 measures one more; a second ovrin.exe cannot take
+# F9 and says so with status 8.
 if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && { [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; }; then
   skipped "ovrin.exe type under $(basename "$WINE_LOADER")" "needs Xvfb and xdotool"
 elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
@@ -238,9 +239,13 @@ elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   wine "$windows/type_target.exe" "$(winepath -w "$field")" >/dev/null 2>&1 &
   target=$!
   for _ in $(seq 200); do [ -f "$field" ] && break; sleep 0.05; done
+  xdotool search --name "type target" windowfocus --sync keydown shift
   wine "$windows/ovrin.exe" type --port '\\.\COM20' --scale 0.001 --decimals 3 --then tab --measure-key F9 \
     >/dev/null 2>"$work/type.err" &
   ovrin=$!
+  for _ in $(seq 300); do grep -q 'waits until the modifier keys' "$work/type.err" && break; sleep 0.1; done
+  held=$(cat "$field")
+  xdotool keyup shift
   typed() {  # typed TEXT: waits up to 30 s for the field to hold TEXT
     for _ in $(seq 300); do [ "$(cat "$field")" = "$1" ] && return 0; sleep 0.1; done
     return 1
@@ -254,10 +259,12 @@ elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   typed "$burst$(printf '4.567\t')" || true
   kill "$ovrin" "$target" 2>/dev/null || true
   wait "$ovrin" "$target" 2>/dev/null || true
-  if [ "$(cat "$field")" = "$burst$(printf '4.567\t')" ] && [ "$taken" = 8 ] && grep -q 'F9 is taken' "$work/taken.err"; then
+  if [ -z "$held" ] && [ "$(cat "$field")" = "$burst$(printf '4.567\t')" ] && [ "$taken" = 8 ] &&
+     grep -q 'F9 is taken' "$work/taken.err"; then
     echo "ovrin.exe type: ok"
   else
-    printf 'ovrin.exe type: FAILED\nthe field holds: %q; a second F9: status %s, %s\n%s\n' "$(cat "$field")" "$taken" \
+    printf 'ovrin.exe type: FAILED\nwhile Shift was held: %q; the field holds: %q; a second F9: status %s, %s\n%s\n' \
+      "$held" "$(cat "$field")" "$taken" \
       "$(cat "$work/taken.err" 2>/dev/null)" "$(cat "$work/type.err")"
     status=1
   fi
