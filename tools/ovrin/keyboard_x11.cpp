@@ -120,8 +120,9 @@ class X11Keyboard : public Keyboard {
     const std::lock_guard<std::mutex> lock(typing_);
     std::vector<KeySym> syms;
     for (const char c : text) syms.push_back(SymOf(c));
-    if (then != FinalKey::kNone)
+    if (then != FinalKey::kNone) {
       syms.push_back(then == FinalKey::kTab ? XK_Tab : then == FinalKey::kSpace ? XK_space : XK_Return);
+    }
     std::vector<Key> keys;
     for (const KeySym sym : syms) {
       keys.push_back(KeyFor(sym));
