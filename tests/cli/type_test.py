@@ -1,16 +1,19 @@
 """ovrin type with real windows: under Xvfb, readings from the simulated
 meter arrive, formatted and in order with the key after each, in the focused
 text field of a real Tk window; the measure key, pressed through XTest,
-measures. Without a display: the message and the exit status.
+measures; a reading waits while Shift is held, and Caps Lock changes nothing.
+Without a display: the message and the exit status.
 
 Usage: type_test.py BUILD_DIR
 """
+import json
 import os
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -83,6 +86,33 @@ class TypeTest(OvrinCase):
             self.assertEqual(ovrin.wait(timeout=10), 0, ovrin.stderr.read())
             meter.stop()  # the next case's ovrin must not find this meter where it remembers one
 
+    @unittest.skipUnless(shutil.which("setxkbmap"), "needs setxkbmap (x11-xkb-utils, which Xvfb brings)")
+    def test_a_reading_waits_while_shift_is_held_and_caps_lock_changes_nothing(self):
+        """AZERTY (the digits need Shift) with Caps Lock on and Shift held: the
+        first reading waits, is not typed after 5 s and is reported and kept;
+        the second is typed once Shift is let go; Caps Lock is on after."""
+        x = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["setxkbmap", "fr"], env=x, check=True)
+        text = self.field("held")
+        subprocess.run(["xdotool", "key", "Caps_Lock", "keydown", "shift"], env=x, check=True)
+        meter = self.sim("--burst", "2", "--value", "1445", "--step", "-2890", "--baud", "0")
+        output = os.path.join(self.folder.name, "readings.json")
+        ovrin = self.type(meter, "--scale", "0.001", "--decimals", "2", "--output", output, "--format", "json")
+        said = []
+        threading.Thread(target=lambda: said.extend(ovrin.stderr), daemon=True).start()
+        self.wait_for(lambda: "ovrin: reading 3 waits until the modifier keys (Shift, Ctrl, Alt) are let go\n" in said,
+                      "second reading waiting", lambda: (text() + repr(said), None))
+        self.assertEqual(text(), "", "nothing is typed while Shift is held")
+        self.assertIn("ovrin: reading 2 was not typed: 1.45<Enter> (a modifier key was held for 5 s)\n", said)
+        subprocess.run(["xdotool", "keyup", "shift"], env=x, check=True)
+        self.wait_for(lambda: text() == "-1.45\n", "second reading typed", lambda: (text() + repr(said), None))
+        subprocess.run(["xdotool", "key", "a"], env=x, check=True)
+        self.wait_for(lambda: text() == "-1.45\nA", "Caps Lock on again", lambda: (text(), None))
+        with open(output) as file:
+            lines = [json.loads(line) for line in file]
+        told = [line.get("state") or line["value1"] for line in lines]  # after the search and the start-up reply
+        self.assertEqual(told[told.index(1445):], [1445, "typing-failed", -1445, "connected"], lines)
+
 
 class NoDisplayTest(OvrinCase):
     """What needs no X server at all."""
@@ -96,12 +126,12 @@ class NoDisplayTest(OvrinCase):
         self.assertEqual(result.returncode, 7, result.stderr)
         self.assertIn("no X display ($DISPLAY is not set)", result.stderr)
         # A dry run needs no display: it prints what it would type.
-        meter = self.sim("--burst", "2", "--value", "-1015", "--step", "2000", "--baud", "0")
-        dry = subprocess.Popen([os.path.join(BUILD, "ovrin"), "type", "--dry-run", "--scale", "0.001", "--decimals", "2"],
+        meter = self.sim("--burst", "2", "--value", "1445", "--step", "13004", "--baud", "0")
+        dry = subprocess.Popen([os.path.join(BUILD, "ovrin"), "type", "--dry-run", "--scale", "0.001", "--decimals", "1"],
                                env=dict(environment, OVRIN_SERIAL_PORTS=meter.path), stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True, stdin=subprocess.DEVNULL)
         self.addCleanup(dry.kill)
-        self.assertEqual([dry.stdout.readline(), dry.stdout.readline()], ["-1.02<Enter>\n", "0.99<Enter>\n"])
+        self.assertEqual([dry.stdout.readline(), dry.stdout.readline()], ["1.4<Enter>\n", "14.4<Enter>\n"])
 
 
 if __name__ == "__main__":

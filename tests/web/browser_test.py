@@ -167,6 +167,21 @@ class TabletTest(ServeCase):
         self.assertIn("open the link that", stranger.find_element(By.TAG_NAME, "body").text.lower())
         self.assertEqual(stranger.find_elements(By.ID, "measure"), [])
 
+        # serve again on the same port, with a new token: the open page asks
+        # for the new link instead of sending its old cookie for ever, and
+        # the new link gets in at once.
+        process.kill()
+        process.wait()
+        port = re.search(r":(\d+)/", link).group(1)
+        again = self.start_ovrin("serve", "--listen", "0.0.0.0:" + port, ports=[meter.path])
+        self.addCleanup(again.kill)
+        again.stdout.readline()
+        new_link = re.sub(r"^http://[^/]+:", "http://%s:" % self.NAME, again.stdout.readline().strip())
+        wait.until(lambda _: tablet.find_element(By.ID, "state").text == "this link has expired")
+        self.assertIn("open the link it printed", tablet.find_element(By.ID, "message").text)
+        tablet.get(new_link)
+        wait.until(lambda _: tablet.find_element(By.ID, "state").text.startswith("connected"))
+
 
 if __name__ == "__main__":
     main(sys.argv[:1])

@@ -10,6 +10,7 @@ import io
 import os
 import re
 import socket
+import stat
 import sys
 import tempfile
 import threading
@@ -219,27 +220,34 @@ class BeyondLoopbackTest(ServeCase):
     """--listen 0.0.0.0: the token of the printed link guards every request
     and any Host is answered. Every request goes to 127.0.0.1."""
 
-    def test_the_token_admits_and_everything_else_is_refused(self):
-        meter = self.sim()
-        process = self.start_ovrin("serve", "--listen", "0.0.0.0:0", ports=[meter.path])
+    def beyond_loopback(self, *args):
+        """ovrin serve on 0.0.0.0 with a meter of its own: (port, token)."""
+        process = self.start_ovrin("serve", "--listen", "0.0.0.0:0", *args, ports=[self.sim().path])
         self.addCleanup(process.kill)
         process.stdout.readline()  # "open this link ..."
         link = re.search(r"http://\S+:(\d+)/\?token=([0-9a-f]{32})$", process.stdout.readline().strip())
         self.assertIsNotNone(link, "no link with a 128-bit token")
-        port, token = int(link.group(1)), link.group(2)
+        return int(link.group(1)), link.group(2)
+
+    @staticmethod
+    def request(port, method, path, headers=None):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        connection.request(method, path, body="{}" if method == "POST" else None, headers=headers or {})
+        response = connection.getresponse()
+        response.body = response.read().decode()
+        connection.close()
+        return response
+
+    def test_the_token_admits_and_everything_else_is_refused(self):
+        port, token = self.beyond_loopback()
 
         def request(method, path, headers):
-            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-            connection.request(method, path, body="{}" if method == "POST" else None, headers=headers)
-            response = connection.getresponse()
-            response.body = response.read().decode()
-            connection.close()
-            return response
+            return self.request(port, method, path, headers)
 
         opened = request("GET", "/?token=" + token, {})
         self.assertEqual((opened.status, opened.getheader("Location")), (303, "/"))
         cookie = opened.getheader("Set-Cookie")
-        self.assertEqual(cookie, "ovrin_token=%s; HttpOnly; SameSite=Strict; Path=/" % token)
+        self.assertEqual(cookie, "ovrin_token_%d=%s; HttpOnly; SameSite=Strict; Path=/" % (port, token))
         cookie = cookie.split(";")[0]
         lan = "mylaptop.local:%d" % port
         post = {"Cookie": cookie, "Content-Type": "application/json", "Host": lan}
@@ -249,7 +257,8 @@ class BeyondLoopbackTest(ServeCase):
             ("a wrong token in the link", "GET", "/?token=" + "0" * 32, {}, 401),
             ("the token in a header of its own", "GET", "/api/readings", {"X-Token": token}, 401),
             ("the token as the path", "GET", "/" + token, {}, 401),
-            ("a wrong cookie", "GET", "/api/readings", {"Cookie": "ovrin_token=" + "1" * 32}, 401),
+            ("a wrong cookie", "GET", "/api/readings", {"Cookie": "ovrin_token_%d=%s" % (port, "1" * 32)}, 401),
+            ("the token in another port's cookie", "GET", "/api/readings", {"Cookie": "ovrin_token_1=" + token}, 401),
             ("the cookie, with the laptop's name as Host", "GET", "/api/readings", {"Cookie": cookie, "Host": lan}, 200),
             ("a Bearer header", "GET", "/readings.csv", {"Authorization": "Bearer " + token}, 200),
             ("Measure from another site", "POST", "/api/measure", dict(post, Origin="http://evil.example"), 403),
@@ -257,12 +266,40 @@ class BeyondLoopbackTest(ServeCase):
         ]
         for what, method, path, headers, status in rows:
             self.assertEqual(request(method, path, headers).status, status, what)
-        # Two wrong tokens so far; ten a minute are answered, then 429, the right one too.
-        for _ in range(8):
+        # One wrong token so far (a cookie is no guess); ten a minute are answered, then 429.
+        for _ in range(9):
             self.assertEqual(request("GET", "/?token=" + "2" * 32, {}).status, 401)
-        limited = request("GET", "/?token=" + token, {})
+        limited = request("GET", "/?token=" + "2" * 32, {})
         self.assertEqual((limited.status, limited.getheader("Retry-After")), (429, "60"))
         self.assertEqual(request("GET", "/", {}).status, 401, "without a token: not limited, just refused")
+
+    def test_token_file_stale_cookie_the_right_link_during_the_limit_and_two_ports(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        path = os.path.join(folder.name, "token")
+        kept = self.beyond_loopback("--token-file", path)
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600, "the token file is its owner's alone")
+        with open(path) as file:
+            self.assertEqual(file.read(), kept[1] + "\n")
+        port, token = self.beyond_loopback()  # a second serve, on another port
+        for p, t in (kept, (port, token)):  # a cookie of each, side by side in one browser
+            self.assertEqual(self.request(p, "GET", "/?token=" + t).getheader("Set-Cookie").split(";")[0],
+                             "ovrin_token_%d=%s" % (p, t))
+        # A tab left open from an earlier run on this port sends its cookie every few seconds.
+        stale = {"Cookie": "ovrin_token_%d=%s" % (port, kept[1])}
+        for _ in range(30):
+            answer = self.request(port, "GET", "/api/readings", stale)
+            self.assertEqual(answer.status, 401)
+            self.assertIn("Open the link that <code>ovrin serve</code> printed", answer.body)
+        for _ in range(10):  # the stale cookie counted for nothing: ten guesses are answered
+            self.assertEqual(self.request(port, "GET", "/?token=" + "3" * 32).status, 401)
+        self.assertEqual(self.request(port, "GET", "/?token=" + "3" * 32).status, 429)
+        self.assertEqual(self.request(port, "GET", "/?token=" + token).status, 303, "the right link gets in")
+        os.chmod(path, 0o644)
+        refused = self.ovrin("serve", "--listen", "0.0.0.0:0", "--token-file", path)
+        self.assertEqual(refused.returncode, 5, refused.stderr)
+        self.assertIn("other users may read or change it (mode 0644): make it private with: chmod 600 " + path,
+                      refused.stderr)
 
     def test_no_token_is_refused_beyond_loopback(self):
         result = self.ovrin("serve", "--listen", "0.0.0.0:0", "--no-token")

@@ -9,6 +9,8 @@ windows=$(cd "$2" && pwd)
 use_wine "$windows/Ovrin70.dll"
 work=$(mktemp -d /tmp/ovrin-wine-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Text passes between Wine and the terminal as UTF-8 (a port's name with é).
+export LC_ALL=C.UTF-8
 # Wine's waits for port events ask a pseudo-terminal for its modem lines.
 # The shim for 64- and for 32-bit processes; the dynamic linker picks by $LIB.
 export LD_PRELOAD="$native/shim/\$LIB/libtiocm_shim.so"
@@ -176,7 +178,9 @@ fi
 # Which port is which: devices of the Ports class in the registry's Enum tree,
 # as Bluetooth and USB drivers make them, are what SetupAPI lists. COM7 (the
 # meter) is an outgoing Bluetooth port, COM5 an incoming one, COM6 a USB
-# adapter; ports --json tells them apart, and find still finds the meter.
+# adapter with the name a French Windows gives it; ports --json tells them
+# apart, and find still finds the meter. On a console (a pseudo-terminal
+# here), ports shows that name as it is, through WriteConsoleW.
 if [[ ovrin.exe-ports =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   enum='HKLM\System\CurrentControlSet\Enum'
   spp='{00001101-0000-1000-8000-00805f9b34fb}'
@@ -192,8 +196,9 @@ if [[ ovrin.exe-ports =~ ${OVRIN_WINE_ONLY:-.} ]]; then
     'Standard Serial over Bluetooth link (COM7)' "BTHENUM\\${spp}_LOCALMFG&0002"
   add_port "BTHENUM\\${spp}_LOCALMFG&0000\\7&1e2e9e5b&0&000000000000_00000001" COM5 \
     'Standard Serial over Bluetooth link (COM5)' "BTHENUM\\${spp}_LOCALMFG&0000"
-  add_port 'USB\VID_0403&PID_6001\A12345' COM6 'USB Serial Port (COM6)' 'USB\VID_0403&PID_6001&REV_0600' FTDI
+  add_port 'USB\VID_0403&PID_6001\A12345' COM6 'Port série USB (COM6)' 'USB\VID_0403&PID_6001&REV_0600' FTDI
   listed=$(wine "$windows/ovrin.exe" ports --json 2>&1 || true)
+  shown=$(script -qec "$WINE_LOADER $windows/ovrin.exe ports" /dev/null 2>&1 || true)
   # Each port's identity, one row each (fields not named must be absent).
   found=$(wine "$windows/ovrin.exe" find --no 2>&1 || true)
   if /usr/bin/python3 -c '
@@ -204,7 +209,7 @@ wanted = {
              "description": "Standard Serial over Bluetooth link (COM7)"},
     "COM5": {"kind": "bluetooth-incoming", "description": "Standard Serial over Bluetooth link (COM5)"},
     "COM6": {"kind": "usb", "vid": "0403", "pid": "6001", "serialNumber": "A12345", "manufacturer": "FTDI",
-             "description": "USB Serial Port (COM6)", "hardwareId": "USB\\VID_0403&PID_6001&REV_0600"},
+             "description": "Port série USB (COM6)", "hardwareId": "USB\\VID_0403&PID_6001&REV_0600"},
 }
 identity = ("kind", "bluetoothAddress", "vid", "pid", "serialNumber", "manufacturer")
 for port, fields in wanted.items():
@@ -212,19 +217,20 @@ for port, fields in wanted.items():
     want = {key: value for key, value in fields.items() if key != "hardwareId"}
     assert got == want, (port, got)
 assert ports["COM6"]["hardwareId"] == wanted["COM6"]["hardwareId"], ports["COM6"]
-' <<<"$listed" && grep -q 'COM7' <<<"$found"; then
+' <<<"$listed" && grep -q 'COM7' <<<"$found" && grep -q 'COM6 .* Port série USB (COM6)' <<<"$shown"; then
     echo "ovrin.exe ports: ok"
     [ -z "${OVRIN_WINE_VERBOSE:-}" ] || printf '%s\n' "$listed"
   else
-    printf 'ovrin.exe ports: FAILED\n%s\nfind: %s\n' "$listed" "$found"
+    printf 'ovrin.exe ports: FAILED\n%s\nfind: %s\non a console: %s\n' "$listed" "$found" "$shown"
     status=1
   fi
 fi
 
 # ovrin.exe type into a real Win32 window under Xvfb: the focused EDIT control
 # of type_target.exe receives the burst, formatted and in order, each reading
-# followed by Tab; F9, pressed on the X keyboard, measures one more; a second
-# ovrin.exe cannot take F9 and says so with status 8.
+# followed by Tab, once Shift, held on the X keyboard when it arrives, is let
+# go (nothing before); F9 measures one more; a second ovrin.exe cannot take
+# F9 and says so with status 8.
 if [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]] && { [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; }; then
   skipped "ovrin.exe type under $(basename "$WINE_LOADER")" "needs Xvfb and xdotool"
 elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
@@ -233,9 +239,13 @@ elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   wine "$windows/type_target.exe" "$(winepath -w "$field")" >/dev/null 2>&1 &
   target=$!
   for _ in $(seq 200); do [ -f "$field" ] && break; sleep 0.05; done
+  xdotool search --name "type target" windowfocus --sync keydown shift
   wine "$windows/ovrin.exe" type --port '\\.\COM20' --scale 0.001 --decimals 3 --then tab --measure-key F9 \
     >/dev/null 2>"$work/type.err" &
   ovrin=$!
+  for _ in $(seq 300); do grep -q 'waits until the modifier keys' "$work/type.err" && break; sleep 0.1; done
+  held=$(cat "$field")
+  xdotool keyup shift
   typed() {  # typed TEXT: waits up to 30 s for the field to hold TEXT
     for _ in $(seq 300); do [ "$(cat "$field")" = "$1" ] && return 0; sleep 0.1; done
     return 1
@@ -249,10 +259,12 @@ elif [[ ovrin.exe-type =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   typed "$burst$(printf '4.567\t')" || true
   kill "$ovrin" "$target" 2>/dev/null || true
   wait "$ovrin" "$target" 2>/dev/null || true
-  if [ "$(cat "$field")" = "$burst$(printf '4.567\t')" ] && [ "$taken" = 8 ] && grep -q 'F9 is taken' "$work/taken.err"; then
+  if [ -z "$held" ] && [ "$(cat "$field")" = "$burst$(printf '4.567\t')" ] && [ "$taken" = 8 ] &&
+     grep -q 'F9 is taken' "$work/taken.err"; then
     echo "ovrin.exe type: ok"
   else
-    printf 'ovrin.exe type: FAILED\nthe field holds: %q; a second F9: status %s, %s\n%s\n' "$(cat "$field")" "$taken" \
+    printf 'ovrin.exe type: FAILED\nwhile Shift was held: %q; the field holds: %q; a second F9: status %s, %s\n%s\n' \
+      "$held" "$(cat "$field")" "$taken" \
       "$(cat "$work/taken.err" 2>/dev/null)" "$(cat "$work/type.err")"
     status=1
   fi

@@ -1,7 +1,9 @@
 /* A Win32 window whose EDIT control has the keyboard focus, for ovrin.exe
  * type to type into: whatever the control holds is written, as UTF-8, to the
  * file given (argv[1]) as it changes. A Unicode window, as the programs
- * people type readings into are. */
+ * people type readings into are. A Tab or Enter that comes with Shift held
+ * (which a spreadsheet takes as "back" or "up") is written as <S-Tab> or
+ * <S-Enter> instead. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -45,6 +47,11 @@ int main(int argc, char** argv) {
   if (file != NULL) fclose(file);
   SetTimer(NULL, 0, 50, Save);
   while (GetMessageW(&message, NULL, 0, 0) > 0) {
+    if (message.message == WM_KEYDOWN && (message.wParam == VK_TAB || message.wParam == VK_RETURN) &&
+        GetKeyState(VK_SHIFT) < 0) {
+      SendMessageW(gEdit, EM_REPLACESEL, FALSE, (LPARAM)(message.wParam == VK_TAB ? L"<S-Tab>" : L"<S-Enter>"));
+      continue;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "system.h"
 #include "waiting.h"
 
 namespace ovrin_tool {
@@ -59,6 +60,6 @@ int Follow(const Options& options, Listeners& listeners, Follower& follower) {
   }
 }
 
-void TellLinkState(const LinkChange& change) { std::fprintf(stderr, "ovrin: %s\n", LinkText(change).c_str()); }
+void TellLinkState(const LinkChange& change) { WriteText(stderr, "ovrin: " + LinkText(change) + "\n"); }
 
 }  // namespace ovrin_tool

@@ -25,6 +25,28 @@ void CivilFromDays(std::int64_t days, int* year, unsigned* month, unsigned* day)
   *year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0));
 }
 
+// The length of the UTF-8 character at text[i] when it is well formed and
+// not a control character, else 0.
+std::size_t ShownLength(const std::string& text, std::size_t i) {
+  const auto at = [&text, i](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = at(0);
+  if (lead >= 0x20 && lead < 0x7f) return 1;
+  const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                             : lead >= 0xe0 && lead <= 0xef ? 3
+                             : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                            : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  // The second byte's range rules out overlong forms, surrogates, code
+  // points past U+10FFFF and the C1 controls (0xc2 0x80 to 0xc2 0x9f).
+  const unsigned char low = lead == 0xc2 || lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+  if (at(1) < low || at(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (at(k) < 0x80 || at(k) > 0xbf) return 0;
+  }
+  return length;
+}
+
 std::string ErrorFields(int code) {
   const std::string text = ErrorText(code);
   return "\"kind\":1,\"code\":" + std::to_string(code) + ",\"error\":\"" + JsonEscape(text.data(), text.size()) + "\"";
@@ -89,6 +111,22 @@ std::string JsonString(const std::string& text) {
     }
   }
   return json + "\"";
+}
+
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = ShownLength(text, i);
+    if (length > 0) {
+      shown.append(text, i, length);
+      i += length;
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i++]));
+    shown += code;
+  }
+  return shown;
 }
 
 std::string FormatErrorCode(int code) { return "{" + ErrorFields(code) + "}"; }
@@ -167,6 +205,8 @@ const char* LinkStateName(LinkState state) {
       return "lost";
     case LinkState::kReconnecting:
       return "reconnecting";
+    case LinkState::kTypingFailed:
+      return "typing-failed";
   }
   return "searching";
 }
@@ -181,10 +221,11 @@ std::string LinkStateJson(const LinkChange& change, std::int64_t utcNs) {
 }
 
 std::string LinkText(const LinkChange& change) {
-  std::string text = LinkStateName(change.state);
+  const bool failed = change.state == LinkState::kTypingFailed;
+  std::string text = failed ? "connected" : LinkStateName(change.state);
   if (!change.port.empty()) text += " " + change.port;
   if (!change.device.empty()) text += " \u2014 " + change.device;
-  return text;
+  return Printable(text) + (failed ? "; typing failed" : "");
 }
 
 std::string PortLabel(const ovrin::PortIdentity& identity) {

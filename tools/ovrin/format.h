@@ -25,6 +25,7 @@ enum class LinkState {
   kConnected,     // to the meter on a port
   kLost,          // the link to it is gone
   kReconnecting,  // searching again after a lost link
+  kTypingFailed,  // connected, but type could not type the last reading
 };
 
 // A change of the link: its state, the port connected to or lost (else
@@ -48,6 +49,10 @@ std::string JsonEscape(const char* bytes, std::size_t count);
 // A JSON string of UTF-8 text (a name the system gives): in quotes, with
 // quotes, backslashes and control characters escaped.
 std::string JsonString(const std::string& text);
+// Text from the system (a USB product name, a port name) made safe to show
+// on a terminal: control characters (C0, DEL, C1) and bytes that are not
+// UTF-8 as \xNN, other UTF-8 as it is.
+std::string Printable(const std::string& text);
 // The JSON object of a device error code alone (ovrin error --json).
 std::string FormatErrorCode(int code);
 
@@ -56,14 +61,15 @@ extern const char kCsvHeader[];
 // One reading in a format, without the line end.
 std::string FormatReading(const NumberedReading& numbered, Format format);
 
-// "searching", "connected", "lost", "reconnecting".
+// "searching", "connected", "lost", "reconnecting", "typing-failed".
 const char* LinkStateName(LinkState state);
 // The one JSON object of a change of the link, in monitor's stream and on
 // the page: {"event":"searching","state":"reconnecting","time":"...","device":"...","port":"COM3"}.
 // "event" is what happened (a search after a lost link is a search), "state"
 // how the link stands; "device" and "port" only when known.
 std::string LinkStateJson(const LinkChange& change, std::int64_t utcNs);
-// As the user reads it: "connected COM7 — Standard Serial over Bluetooth link (00:11:22:33:44:55)".
+// As the user reads it: "connected COM7 — Standard Serial over Bluetooth link (00:11:22:33:44:55)",
+// with "; typing failed" after it when that is the state; Printable.
 std::string LinkText(const LinkChange& change);
 
 // What a port is, in a few words ("" when nothing is known): the system's

@@ -16,9 +16,15 @@ enum class FinalKey { kEnter, kTab, kSpace, kNone };
 class Keyboard {
  public:
   virtual ~Keyboard() = default;
+  // Whether the user holds a modifier key now (Shift, Ctrl, Alt, AltGr, the
+  // logo key): typed under one, a digit can come out as a sign and Tab as
+  // Shift+Tab, so typing waits for them.
+  virtual bool ModifiersHeld() = 0;
   // Types text (digits, '-', '.', ',') and then `then`, as one unit that no
-  // other typing of this program comes between. False when it could not.
-  virtual bool Type(const std::string& text, FinalKey then) = 0;
+  // other typing of this program comes between, whatever lock keys (Caps
+  // Lock) are on. False, with *error, when it could not; a text with a
+  // character the keyboard has no key for is not begun.
+  virtual bool Type(const std::string& text, FinalKey then, std::string* error) = 0;
   // Makes `key` ("F1" to "F24") a system-wide hot key: `pressed` is called on
   // a thread of the keyboard's own each time it is pressed, until the
   // keyboard goes. False, with *error, when another program holds the key.

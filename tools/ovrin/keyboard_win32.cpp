@@ -32,9 +32,18 @@ class WindowsKeyboard : public Keyboard {
   WindowsKeyboard(const WindowsKeyboard&) = delete;
   WindowsKeyboard& operator=(const WindowsKeyboard&) = delete;
 
+  bool ModifiersHeld() override {
+    for (const int key : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN}) {
+      if ((GetAsyncKeyState(key) & 0x8000) != 0) return true;
+    }
+    return false;
+  }
+
   // One SendInput call: Windows puts its events into the input stream
   // together, with nothing of the user's or another program's between them.
-  bool Type(const std::string& text, FinalKey then) override {
+  // Characters go as Unicode, which no lock key changes; Caps Lock leaves
+  // Enter, Tab and Space alone.
+  bool Type(const std::string& text, FinalKey then, std::string* error) override {
     std::vector<INPUT> inputs;
     for (const char c : text) {
       inputs.push_back(KeyInput(0, static_cast<WORD>(c), KEYEVENTF_UNICODE));
@@ -48,7 +57,9 @@ class WindowsKeyboard : public Keyboard {
       inputs.push_back(KeyInput(key, 0, 0));
       inputs.push_back(KeyInput(key, 0, KEYEVENTF_KEYUP));
     }
-    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+    if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size()) return true;
+    *error = "Windows did not take the key presses (a window of a program run as administrator has the focus?)";
+    return false;
   }
 
   bool WatchHotKey(const std::string& key, std::function<void()> pressed, std::string* error) override {

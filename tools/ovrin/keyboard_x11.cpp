@@ -1,6 +1,7 @@
 // The keyboard on X11: XTest types into the window with the focus, XGrabKey
 // holds the measure key. libX11 and libXtst are loaded when `type` needs
 // them, so that ovrin, and its package, run without a desktop.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,6 +26,7 @@ struct XLibrary {
   decltype(&XCloseDisplay) CloseDisplay;
   decltype(&XKeysymToKeycode) KeysymToKeycode;
   decltype(&XStringToKeysym) StringToKeysym;
+  decltype(&XKeysymToString) KeysymToString;
   decltype(&XGetKeyboardMapping) GetKeyboardMapping;
   decltype(&XDisplayKeycodes) DisplayKeycodes;
   decltype(&XChangeKeyboardMapping) ChangeKeyboardMapping;
@@ -37,6 +40,9 @@ struct XLibrary {
   decltype(&XNextEvent) NextEvent;
   decltype(&XPeekEvent) PeekEvent;
   decltype(&XConnectionNumber) ConnectionOf;
+  decltype(&XkbGetState) GetState;
+  decltype(&XkbLockModifiers) LockModifiers;
+  decltype(&XkbLatchModifiers) LatchModifiers;
   decltype(&XTestQueryExtension) TestQueryExtension;
   decltype(&XTestFakeKeyEvent) TestFakeKeyEvent;
 };
@@ -58,13 +64,15 @@ const XLibrary* LoadX() {
     const bool bound =
         Bind(x11, "XOpenDisplay", &x.OpenDisplay) && Bind(x11, "XCloseDisplay", &x.CloseDisplay) &&
         Bind(x11, "XKeysymToKeycode", &x.KeysymToKeycode) && Bind(x11, "XStringToKeysym", &x.StringToKeysym) &&
-        Bind(x11, "XGetKeyboardMapping", &x.GetKeyboardMapping) && Bind(x11, "XDisplayKeycodes", &x.DisplayKeycodes) &&
+        Bind(x11, "XKeysymToString", &x.KeysymToString) && Bind(x11, "XGetKeyboardMapping", &x.GetKeyboardMapping) &&
+        Bind(x11, "XDisplayKeycodes", &x.DisplayKeycodes) &&
         Bind(x11, "XChangeKeyboardMapping", &x.ChangeKeyboardMapping) && Bind(x11, "XFree", &x.Free) &&
         Bind(x11, "XSync", &x.Sync) && Bind(x11, "XGrabKey", &x.GrabKey) && Bind(x11, "XUngrabKey", &x.UngrabKey) &&
         Bind(x11, "XDefaultRootWindow", &x.RootWindowOf) && Bind(x11, "XSetErrorHandler", &x.SetErrorHandler) &&
         Bind(x11, "XPending", &x.Pending) && Bind(x11, "XNextEvent", &x.NextEvent) &&
         Bind(x11, "XPeekEvent", &x.PeekEvent) && Bind(x11, "XConnectionNumber", &x.ConnectionOf) &&
-        Bind(xtst, "XTestQueryExtension", &x.TestQueryExtension) &&
+        Bind(x11, "XkbGetState", &x.GetState) && Bind(x11, "XkbLockModifiers", &x.LockModifiers) &&
+        Bind(x11, "XkbLatchModifiers", &x.LatchModifiers) && Bind(xtst, "XTestQueryExtension", &x.TestQueryExtension) &&
         Bind(xtst, "XTestFakeKeyEvent", &x.TestFakeKeyEvent);
     return bound ? &x : nullptr;
   }();
@@ -92,20 +100,55 @@ class X11Keyboard : public Keyboard {
   ~X11Keyboard() override {
     stop_ = true;
     if (watcher_.joinable()) watcher_.join();
+    // The spare keys lose their symbols only now: a client may look a key
+    // up well after the server delivered its press.
+    for (const auto& spare : spares_) {
+      KeySym none = NoSymbol;
+      x_.ChangeKeyboardMapping(display_, spare.second, 1, &none, 1);
+    }
     x_.CloseDisplay(display_);
   }
   X11Keyboard(const X11Keyboard&) = delete;
   X11Keyboard& operator=(const X11Keyboard&) = delete;
 
-  bool Type(const std::string& text, FinalKey then) override {
+  bool ModifiersHeld() override {
+    XkbStateRec state{};
+    return x_.GetState(display_, XkbUseCoreKbd, &state) == Success && state.base_mods != 0;
+  }
+
+  bool Type(const std::string& text, FinalKey then, std::string* error) override {
     const std::lock_guard<std::mutex> lock(typing_);
-    bool typed = true;
-    for (const char c : text) typed = Press(SymOf(c)) && typed;
-    if (then == FinalKey::kEnter) typed = Press(XK_Return) && typed;
-    if (then == FinalKey::kTab) typed = Press(XK_Tab) && typed;
-    if (then == FinalKey::kSpace) typed = Press(XK_space) && typed;
+    std::vector<KeySym> syms;
+    for (const char c : text) syms.push_back(SymOf(c));
+    if (then != FinalKey::kNone) {
+      syms.push_back(then == FinalKey::kTab ? XK_Tab : then == FinalKey::kSpace ? XK_space : XK_Return);
+    }
+    std::vector<Key> keys;
+    for (const KeySym sym : syms) {
+      keys.push_back(KeyFor(sym));
+      if (keys.back().code == 0) {
+        *error =
+            std::string("the keyboard has no key for \"") + x_.KeysymToString(sym) + "\" and no spare key to give it";
+        return false;
+      }
+    }
+    // Caps Lock (which turns the digits of some layouts into signs) and a
+    // latched modifier are off while the keys go out, and put back after.
+    XkbStateRec state{};
+    x_.GetState(display_, XkbUseCoreKbd, &state);
+    x_.LockModifiers(display_, XkbUseCoreKbd, state.locked_mods, 0);
+    x_.LatchModifiers(display_, XkbUseCoreKbd, state.latched_mods, 0);
+    const KeyCode shift = x_.KeysymToKeycode(display_, XK_Shift_L);
+    for (const Key& key : keys) {
+      if (key.shifted) x_.TestFakeKeyEvent(display_, shift, True, CurrentTime);
+      x_.TestFakeKeyEvent(display_, key.code, True, CurrentTime);
+      x_.TestFakeKeyEvent(display_, key.code, False, CurrentTime);
+      if (key.shifted) x_.TestFakeKeyEvent(display_, shift, False, CurrentTime);
+    }
+    x_.LockModifiers(display_, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
+    x_.LatchModifiers(display_, XkbUseCoreKbd, state.latched_mods, state.latched_mods);
     x_.Sync(display_, False);
-    return typed;
+    return true;
   }
 
   bool WatchHotKey(const std::string& key, std::function<void()> pressed, std::string* error) override {
@@ -154,36 +197,35 @@ class X11Keyboard : public Keyboard {
   }
 
  private:
-  // Presses and releases the key of `sym`, with Shift where the layout wants
-  // it; a sym the layout lacks is put on a spare key for the moment.
-  bool Press(KeySym sym) {
-    KeyCode code = x_.KeysymToKeycode(display_, sym);
-    const bool spare = code == 0;
-    if (spare) code = SpareKey(sym);
-    if (code == 0) return false;
-    const bool shifted = !spare && NeedsShift(code, sym);
-    const KeyCode shift = x_.KeysymToKeycode(display_, XK_Shift_L);
-    if (shifted) x_.TestFakeKeyEvent(display_, shift, True, CurrentTime);
-    x_.TestFakeKeyEvent(display_, code, True, CurrentTime);
-    x_.TestFakeKeyEvent(display_, code, False, CurrentTime);
-    if (shifted) x_.TestFakeKeyEvent(display_, shift, False, CurrentTime);
-    if (spare) {
-      x_.Sync(display_, False);
-      KeySym none = NoSymbol;
-      x_.ChangeKeyboardMapping(display_, code, 1, &none, 1);
-    }
-    return true;
+  // A key and whether it types its symbol with Shift.
+  struct Key {
+    KeyCode code;
+    bool shifted;
+  };
+
+  // The key that types `sym` without a modifier or with Shift; else a spare
+  // key given `sym` (code 0 when there is none).
+  Key KeyFor(KeySym sym) {
+    const auto spare = spares_.find(sym);
+    const KeyCode code = spare != spares_.end() ? spare->second : x_.KeysymToKeycode(display_, sym);
+    const int level = LevelOf(code, sym);
+    if (level >= 0) return {code, level == 1};
+    if (spare != spares_.end()) spares_.erase(spare);  // a new layout was loaded over it
+    return {SpareKey(sym), false};
   }
 
-  bool NeedsShift(KeyCode code, KeySym sym) {
+  // 0 when `code` types `sym` alone, 1 with Shift, else -1.
+  int LevelOf(KeyCode code, KeySym sym) {
+    if (code == 0) return -1;
     int perKey = 0;
     KeySym* syms = x_.GetKeyboardMapping(display_, code, 1, &perKey);
-    const bool shifted = syms != nullptr && perKey > 1 && syms[0] != sym && syms[1] == sym;
-    if (syms != nullptr) x_.Free(syms);
-    return shifted;
+    if (syms == nullptr) return -1;
+    const int level = perKey > 0 && syms[0] == sym ? 0 : perKey > 1 && syms[1] == sym ? 1 : -1;
+    x_.Free(syms);
+    return level;
   }
 
-  // A key with no symbol, given `sym` until it has been pressed.
+  // A key with no symbol, given `sym` for as long as this keyboard lives.
   KeyCode SpareKey(KeySym sym) {
     int low = 0;
     int high = 0;
@@ -200,6 +242,7 @@ class X11Keyboard : public Keyboard {
     if (found != 0) {
       x_.ChangeKeyboardMapping(display_, found, 1, &sym, 1);
       x_.Sync(display_, False);
+      spares_[sym] = found;
     }
     return found;
   }
@@ -207,6 +250,7 @@ class X11Keyboard : public Keyboard {
   const XLibrary& x_;
   Display* display_;
   std::mutex typing_;
+  std::map<KeySym, KeyCode> spares_;  // symbols the layout lacks, on keys that had none
   std::thread watcher_;
   std::atomic<bool> stop_{false};
 };

@@ -165,7 +165,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
                   "when the meter is gone or not found, search again (0.5 s, doubling up to 30 s)");
   serve
       ->add_option("--token-file", options->tokenFile,
-                   "beyond loopback: take the link's token from FILE, or keep a new one there")
+                   "beyond loopback: take the link's token from FILE, or keep a new one there; only you may read it")
       ->type_name("FILE");
   serve->add_flag("--no-token", options->noToken, "no token (refused unless --listen is this machine only)");
   serve->final_callback([options] { options->command = Command::kServe; });

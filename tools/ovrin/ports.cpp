@@ -31,7 +31,7 @@ int Ports(const Options& options) {
       object += std::string(",\"opens\":") + (std::string(status) == "opened" ? "true" : "false") +
                 ",\"status\":" + Quoted(status) + PortIdentityJson(identity);
       for (const auto& detail : details) object += "," + Quoted(detail.first) + ":" + Quoted(detail.second);
-      std::printf("%s\n  %s", first ? "" : ",", (object + "}").c_str());
+      WriteText(stdout, (first ? "\n  " : ",\n  ") + object + "}");
     } else {
       std::string line = candidate.name + "  " + status;
       line += candidate.remembered ? "  (remembered)" : "  (" + candidate.listedAs + ": " + candidate.listedData + ")";
@@ -40,7 +40,7 @@ int Ports(const Options& options) {
       if (!identity.vid.empty()) line += "  usb " + identity.vid + ":" + identity.pid;
       if (!identity.serialNumber.empty()) line += "  serial " + identity.serialNumber;
       for (const auto& detail : details) line += "  " + detail.first + " " + detail.second;
-      std::printf("%s\n", line.c_str());
+      WriteText(stdout, Printable(line) + "\n");
     }
     first = false;
   }

@@ -48,10 +48,13 @@ class Publisher : public Follower {
 
 // The secret of the link when serving beyond loopback: from --token-file
 // when it holds one (so that a link handed out stays good), else 128 new bits
-// from the system's generator, which --token-file then keeps. False, with
-// *error, when the file cannot be read or written or no random bits came.
+// from the system's generator, which --token-file then keeps, readable by
+// its owner only. False, with *error, when the file is not private, cannot
+// be read or written, or no random bits came.
 bool LinkToken(const std::string& path, std::string* token, std::string* error) {
   if (!path.empty()) {
+    *error = SecretFileProblem(path);
+    if (!error->empty()) return false;
     std::ifstream kept(path);
     std::getline(kept, *token);
     while (!token->empty() && std::isspace(static_cast<unsigned char>(token->back())) != 0) token->pop_back();
@@ -72,14 +75,9 @@ bool LinkToken(const std::string& path, std::string* token, std::string* error) 
     *token += kHex[byte >> 4];
     *token += kHex[byte & 15];
   }
-  if (path.empty()) return true;
-  std::ofstream kept(path, std::ios::trunc);
-  kept << *token << "\n";
-  if (!kept.flush()) {
-    *error = "cannot write the token to \"" + path + "\"";
-    return false;
-  }
-  return true;
+  if (path.empty() || WriteSecretFile(path, *token + "\n")) return true;
+  *error = "cannot write the token to \"" + path + "\"";
+  return false;
 }
 
 // Where to open the page: the URL, or, beyond loopback, one link with the

@@ -28,7 +28,7 @@ void OnTrace(const ovrin::Trace& trace, void*) {
   if (trace.kind == ovrin::TraceKind::kCandidate) {
     gListeners->report.Take(trace);
     if (gListeners->verbose && trace.outcome != ovrin::PortOutcome::kOpened) {
-      std::fprintf(stderr, "ovrin: %s\n", gListeners->report.Lines().back().c_str());
+      WriteText(stderr, "ovrin: " + gListeners->report.Lines().back() + "\n");
     }
   }
   if (gListeners->recorder != nullptr) {
@@ -131,7 +131,7 @@ void SearchReport::Take(const ovrin::Trace& trace) {
     const std::string hint = PermissionHint(trace.port);
     if (!hint.empty()) line += " (" + hint + ")";
   }
-  lines_.push_back(line);
+  lines_.push_back(Printable(line));
 }
 
 // ---- Opening -------------------------------------------------------------------
@@ -159,7 +159,7 @@ bool OpenMeter(OvrinComm& comm, const Options& options, Listeners& listeners, st
   const std::vector<std::string>& tried = listeners.report.Lines();
   std::fprintf(stderr, "ovrin: no meter found%s\n", tried.empty() ? ": there is no serial port to search" : "");
   if (!listeners.verbose) {
-    for (const std::string& line : tried) std::fprintf(stderr, "  %s\n", line.c_str());
+    for (const std::string& line : tried) WriteText(stderr, "  " + line + "\n");
   }
   return false;
 }

@@ -29,7 +29,7 @@ bool ReadingSink::Open(const std::string& path) {
 
 bool ReadingSink::Put(const std::string& line) {
   errno = 0;
-  const bool written = std::fputs((line + "\n").c_str(), file_) >= 0 && std::fflush(file_) == 0;
+  const bool written = WriteText(file_, line + "\n") && std::fflush(file_) == 0;
   if (!written && error_.empty()) {
     error_ = "writing to \"" + (path_.empty() ? std::string("standard output") : path_) +
              "\" failed: " + std::strerror(errno != 0 ? errno : EIO);

@@ -14,6 +14,12 @@ void CatchInterrupts();
 bool Interrupted();
 void SleepMs(int milliseconds);
 
+// Writes UTF-8 text to stdout, stderr or a file as the user will read it:
+// to a Windows console as UTF-16 (WriteConsoleW), which shows every
+// character whatever the console's code page; elsewhere as the UTF-8 it is.
+// False when it could not be written.
+bool WriteText(std::FILE* stream, const std::string& text);
+
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 
@@ -27,6 +33,18 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string& 
 // How the user can get the right to open `port`, when the system can tell
 // ("" otherwise).
 std::string PermissionHint(const std::string& port);
+
+// Why a file that holds a secret must not be used, with the command that
+// mends it; "" when it does not exist yet or only its owner may read or
+// change it (on Windows, where a file takes its folder's rights, always "").
+std::string SecretFileProblem(const std::string& path);
+// Writes `text` to `path`, created (or emptied) for its owner alone to read
+// and write. False when it could not.
+bool WriteSecretFile(const std::string& path, const std::string& text);
+
+// The 16 bytes of an IPv6 address written as text ("2001:db8::1", a zone
+// after '%' left out); false when the text is not one.
+bool Ipv6Bytes(const std::string& text, unsigned char (&bytes)[16]);
 
 // `count` bytes from the operating system's random generator; false when it
 // gave none.

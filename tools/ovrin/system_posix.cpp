@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -25,6 +26,17 @@ void OnInterrupt(int) { gInterrupted = 1; }
 std::string RealPath(const std::string& path) {
   char resolved[PATH_MAX];
   return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
+}
+
+// `text` as one word of a shell's command line.
+std::string ShellWord(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./-") ==
+                           std::string::npos) {
+    return text;
+  }
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
@@ -55,6 +67,7 @@ void CatchInterrupts() {
 bool Interrupted() { return gInterrupted != 0; }
 
 void SleepMs(int milliseconds) { poll(nullptr, 0, milliseconds); }
+bool WriteText(std::FILE* stream, const std::string& text) { return std::fputs(text.c_str(), stream) >= 0; }
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 bool SyncFile(std::FILE* file) { return fsync(fileno(file)) == 0 || errno == EINVAL; }  // EINVAL: a pipe, say
@@ -83,6 +96,31 @@ std::string PermissionHint(const std::string& port) {
   const std::string name = owner->gr_name;
   return "the device belongs to group \"" + name + "\"; to join it: sudo usermod -aG " + name +
          " \"$USER\", then log in again";
+}
+
+std::string SecretFileProblem(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || (info.st_mode & 077) == 0) return "";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  return "\"" + path + "\" holds the secret of the link, and other users may read or change it (mode " + mode +
+         "): make it private with: chmod 600 " + ShellWord(path);
+}
+
+bool WriteSecretFile(const std::string& path, const std::string& text) {
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (file < 0) return false;
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(file, text.data() + written, text.size() - written);
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0) written += static_cast<std::size_t>(n);
+  }
+  return close(file) == 0 && written == text.size();
+}
+
+bool Ipv6Bytes(const std::string& text, unsigned char (&bytes)[16]) {
+  return inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), bytes) == 1;
 }
 
 bool RandomBytes(unsigned char* bytes, std::size_t count) {

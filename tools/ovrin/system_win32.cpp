@@ -28,6 +28,21 @@ void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool Interrupted() { return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0; }
 
 void SleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+bool WriteText(std::FILE* stream, const std::string& text) {
+  const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (console == INVALID_HANDLE_VALUE || GetConsoleMode(console, &mode) == 0) {
+    return std::fputs(text.c_str(), stream) >= 0;  // a pipe or a file: UTF-8
+  }
+  std::fflush(stream);  // what the C library still holds goes first
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], length);
+  DWORD written = 0;
+  return length == 0 || WriteConsoleW(console, wide.data(), static_cast<DWORD>(length), &written, nullptr) != 0;
+}
+
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 bool SyncFile(std::FILE* file) { return _commit(_fileno(file)) == 0 || _isatty(_fileno(file)) != 0; }
@@ -38,6 +53,21 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string&)
 
 // A COM port has no per-user rights to give: "access denied" means it is in use.
 std::string PermissionHint(const std::string&) { return ""; }
+
+// A new file takes the rights of its folder, which in the user's profile
+// are the user's alone.
+std::string SecretFileProblem(const std::string&) { return ""; }
+
+bool WriteSecretFile(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+bool Ipv6Bytes(const std::string& text, unsigned char (&bytes)[16]) {
+  return inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), bytes) == 1;
+}
 
 bool RandomBytes(unsigned char* bytes, std::size_t count) {
   return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;

@@ -7,9 +7,14 @@
 #include "follow.h"
 #include "keyboard.h"
 #include "sink.h"
+#include "system.h"
 
 namespace ovrin_tool {
 namespace {
+
+// How long a reading waits for the user to let go of the modifier keys.
+constexpr int kModifierWaitMs = 5000;
+constexpr int kModifierPollMs = 20;
 
 const char* KeyName(FinalKey key) {
   switch (key) {
@@ -27,7 +32,9 @@ const char* KeyName(FinalKey key) {
 
 // Types the readings of the chosen kinds (or prints them, on a dry run),
 // reports error replies on stderr, writes every reading to --output, and
-// lends the open connection to the hot key.
+// lends the open connection to the hot key. A reading that cannot be typed
+// is named on stderr with its text, and the link's state says so until a
+// reading is typed again.
 class Typist : public Follower {
  public:
   Typist(const Options& options, Keyboard* keyboard, ReadingSink* file)
@@ -46,16 +53,20 @@ class Typist : public Follower {
     if (keyboard_ == nullptr) {
       std::printf("%s%s\n", text.c_str(), KeyName(options_.typeThen));
       std::fflush(stdout);
-    } else if (!keyboard_->Type(text, options_.typeThen)) {
-      std::fprintf(stderr, "ovrin: could not type %s\n", text.c_str());
+      return true;
     }
+    std::string why;
+    if (AwaitModifiersLetGo(reading.seq, &why) && keyboard_->Type(text, options_.typeThen, &why)) {
+      if (link_.state == LinkState::kTypingFailed) Tell({LinkState::kConnected, link_.port, link_.device});
+      return true;
+    }
+    std::fprintf(stderr, "ovrin: reading %s was not typed: %s%s (%s)\n", std::to_string(reading.seq).c_str(),
+                 text.c_str(), KeyName(options_.typeThen), why.c_str());
+    if (link_.state != LinkState::kTypingFailed) Tell({LinkState::kTypingFailed, link_.port, link_.device});
     return true;
   }
 
-  void Changed(const LinkChange& change) override {
-    TellLinkState(change);
-    if (file_ != nullptr) file_->Write(change);
-  }
+  void Changed(const LinkChange& change) override { Tell(change); }
 
   // The measure key, on the keyboard's thread.
   void Measure() {
@@ -64,9 +75,32 @@ class Typist : public Follower {
   }
 
  private:
+  void Tell(const LinkChange& change) {
+    link_ = change;
+    TellLinkState(change);
+    if (file_ != nullptr) file_->Write(change);
+  }
+
+  // Typing waits while the user holds a modifier key, rather than letting go
+  // of it for them and pressing it again: a key pressed again after the user
+  // let go of it would stay down.
+  bool AwaitModifiersLetGo(std::uint64_t seq, std::string* why) {
+    if (!keyboard_->ModifiersHeld()) return true;
+    std::fprintf(stderr, "ovrin: reading %s waits until the modifier keys (Shift, Ctrl, Alt) are let go\n",
+                 std::to_string(seq).c_str());
+    for (int waited = 0; waited < kModifierWaitMs && !Interrupted(); waited += kModifierPollMs) {
+      SleepMs(kModifierPollMs);
+      if (!keyboard_->ModifiersHeld()) return true;
+    }
+    *why =
+        Interrupted() ? "interrupted" : "a modifier key was held for " + std::to_string(kModifierWaitMs / 1000) + " s";
+    return false;
+  }
+
   const Options& options_;
   Keyboard* keyboard_;
   ReadingSink* file_;
+  LinkChange link_{LinkState::kSearching, "", ""};
 };
 
 // Types until the run ends; the keyboard (or a dry run) first.
@@ -97,19 +131,36 @@ int TypeInto(const Options& options, Listeners& listeners, ReadingSink* file) {
 }  // namespace
 
 std::string TypedNumber(std::int32_t value, const Scale& scale, int decimals, char separator) {
-  // value × mantissa × 10^-exponent, exactly, rounded half away from zero to
-  // `decimals` places: binary floating point would type 1.014 for 1015 × 0.001.
-  std::int64_t scaled = static_cast<std::int64_t>(value) * scale.mantissa;
-  int places = scale.exponent;
-  for (; places < decimals; ++places) scaled *= 10;
-  for (; places > decimals; --places) scaled = (scaled + (scaled < 0 ? -5 : 5)) / 10;
-  const bool negative = scaled < 0;
-  std::string digits = std::to_string(negative ? -scaled : scaled);
+  // value × mantissa is exact in 64 bits (|value| <= 2^31, |mantissa| < 10^9),
+  // and so is the one rounding to `decimals` places: places added are zeros
+  // written, places dropped are divided off together, half away from zero.
+  // Binary floating point would type 1.014 for 1015 × 0.001; rounding place
+  // by place would type 1.5 for 1445 × 0.001 at one decimal.
+  const std::int64_t product = static_cast<std::int64_t>(value) * scale.mantissa;
+  std::uint64_t magnitude = product < 0 ? 0 - static_cast<std::uint64_t>(product) : static_cast<std::uint64_t>(product);
+  std::string digits;
+  if (scale.exponent <= decimals) {
+    digits = std::to_string(magnitude);
+    if (magnitude != 0) digits.append(static_cast<std::size_t>(decimals - scale.exponent), '0');
+  } else {
+    // 10^19 is the largest power of ten in 64 bits; past it every product
+    // (below 2^62) is under half a unit and rounds to 0.
+    const int dropped = scale.exponent - decimals;
+    if (dropped > 19) {
+      magnitude = 0;
+    } else {
+      std::uint64_t unit = 1;
+      for (int i = 0; i < dropped; ++i) unit *= 10;
+      const std::uint64_t rest = magnitude % unit;
+      magnitude = magnitude / unit + (rest >= unit - rest ? 1 : 0);
+    }
+    digits = std::to_string(magnitude);
+  }
   if (decimals > 0) {
     if (digits.size() <= static_cast<std::size_t>(decimals)) digits.insert(0, decimals + 1 - digits.size(), '0');
     digits.insert(digits.size() - decimals, 1, separator);
   }
-  return (negative ? "-" : "") + digits;
+  return (product < 0 && magnitude != 0 ? "-" : "") + digits;
 }
 
 int Type(const Options& options, Listeners& listeners) {

@@ -1,6 +1,34 @@
 #include "access.h"
 
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "system.h"
+
 namespace ovrin_tool {
+namespace {
+
+constexpr std::chrono::minutes kMinute{1};
+
+// What an address's wrong tokens count under: an IPv6 address by its /64,
+// the block one household or one machine gets and picks new addresses in at
+// will; an IPv4 address (also when IPv6 carries it) by itself.
+std::string LimitKey(const std::string& address) {
+  unsigned char bytes[16];
+  if (!Ipv6Bytes(address, bytes)) return address;
+  static const unsigned char kMappedIpv4[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  char key[48];
+  if (std::memcmp(bytes, kMappedIpv4, sizeof kMappedIpv4) == 0) {
+    std::snprintf(key, sizeof key, "%u.%u.%u.%u", bytes[12], bytes[13], bytes[14], bytes[15]);
+  } else {
+    std::snprintf(key, sizeof key, "%02x%02x:%02x%02x:%02x%02x:%02x%02x::/64", bytes[0], bytes[1], bytes[2], bytes[3],
+                  bytes[4], bytes[5], bytes[6], bytes[7]);
+  }
+  return key;
+}
+
+}  // namespace
 
 bool TokenGate::Matches(const std::string& offered) const {
   // Every byte of the longer is looked at whatever the others hold.
@@ -14,27 +42,44 @@ bool TokenGate::Matches(const std::string& offered) const {
   return difference == 0 && !token_.empty();
 }
 
-void TokenGate::Forget(std::deque<Clock::time_point>& times, Clock::time_point now) {
-  while (!times.empty() && now - times.front() > std::chrono::minutes(1)) times.pop_front();
-}
-
 void TokenGate::CountWrong(const std::string& address) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  std::deque<Clock::time_point>& times = wrong_[address];
-  Forget(times, Clock::now());
-  times.push_back(Clock::now());
+  const Clock::time_point now = Clock::now();
+  const std::string key = LimitKey(address);
+  if (wrong_.count(key) == 0 && wrong_.size() >= kMaxAddresses) MakeRoom(now);
+  Wrong& wrong = wrong_[key];
+  wrong.times[wrong.count++ % kWrongPerMinute] = now;
 }
 
 bool TokenGate::Limited(const std::string& address) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  auto found = wrong_.find(address);
+  const auto found = wrong_.find(LimitKey(address));
   if (found == wrong_.end()) return false;
-  Forget(found->second, Clock::now());
-  if (found->second.empty()) {
+  const Clock::time_point now = Clock::now();
+  const Wrong& wrong = found->second;
+  if (now - wrong.Last() > kMinute) {
     wrong_.erase(found);
     return false;
   }
-  return found->second.size() >= kWrongPerMinute;
+  // The oldest of the last ten is the one the next wrong token replaces.
+  return wrong.count >= kWrongPerMinute && now - wrong.times[wrong.count % kWrongPerMinute] <= kMinute;
+}
+
+std::size_t TokenGate::Counted() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return wrong_.size();
+}
+
+void TokenGate::MakeRoom(Clock::time_point now) {
+  for (auto entry = wrong_.begin(); entry != wrong_.end();) {
+    entry = now - entry->second.Last() > kMinute ? wrong_.erase(entry) : std::next(entry);
+  }
+  if (wrong_.size() < kMaxAddresses) return;
+  auto quietest = wrong_.begin();
+  for (auto entry = wrong_.begin(); entry != wrong_.end(); ++entry) {
+    if (entry->second.Last() < quietest->second.Last()) quietest = entry;
+  }
+  wrong_.erase(quietest);
 }
 
 std::string CookieValue(const std::string& header, const std::string& name) {

@@ -4,8 +4,8 @@
 // header. Wrong tokens are limited per client address.
 #pragma once
 
+#include <array>
 #include <chrono>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -14,8 +14,10 @@ namespace ovrin_tool {
 
 class TokenGate {
  public:
-  static constexpr const char* kCookie = "ovrin_token";
   static constexpr std::size_t kWrongPerMinute = 10;
+  // Addresses (an IPv6 one by its /64) whose wrong tokens are counted at
+  // once; past it the one longest quiet is forgotten.
+  static constexpr std::size_t kMaxAddresses = 4096;
 
   // An empty token: no gate (loopback, where Host and Origin guard instead).
   explicit TokenGate(std::string token) : token_(std::move(token)) {}
@@ -28,14 +30,22 @@ class TokenGate {
   // True once `address` has sent kWrongPerMinute wrong tokens within
   // the last minute.
   bool Limited(const std::string& address);
+  // How many addresses are counted now.
+  std::size_t Counted();
 
  private:
   using Clock = std::chrono::steady_clock;
-  void Forget(std::deque<Clock::time_point>& times, Clock::time_point now);
+  // The times of an address's last kWrongPerMinute wrong tokens, in a ring.
+  struct Wrong {
+    std::array<Clock::time_point, kWrongPerMinute> times;
+    std::size_t count = 0;
+    Clock::time_point Last() const { return times[(count - 1) % kWrongPerMinute]; }
+  };
+  void MakeRoom(Clock::time_point now);
 
   std::string token_;
   std::mutex mutex_;
-  std::map<std::string, std::deque<Clock::time_point>> wrong_;
+  std::map<std::string, Wrong> wrong_;
 };
 
 // The value of cookie `name` in a Cookie header, or "".

@@ -150,33 +150,39 @@ bool WebServer::Admit(const httplib::Request& req, httplib::Response& res) {
   std::string offered;
   const bool inLink = req.has_param("token");
   const std::string authorization = req.get_header_value("Authorization");
+  const bool inHeader = !inLink && authorization.compare(0, 7, "Bearer ") == 0;
   if (inLink) {
     offered = req.get_param_value("token");
-  } else if (authorization.compare(0, 7, "Bearer ") == 0) {
+  } else if (inHeader) {
     offered = authorization.substr(7);
   } else {
-    offered = CookieValue(req.get_header_value("Cookie"), TokenGate::kCookie);
+    offered = CookieValue(req.get_header_value("Cookie"), CookieName());
   }
-  if (!offered.empty() && gate_.Limited(req.remote_addr)) {
-    res.set_header("Retry-After", "60");
-    Refuse(res, 429, "too many wrong tokens from this address: try again in a minute");
-    return false;
-  }
-  if (offered.empty() || !gate_.Matches(offered)) {
-    if (!offered.empty()) gate_.CountWrong(req.remote_addr);
-    res.status = 401;
-    res.set_content(kAskForTheLink, "text/html; charset=utf-8");
-    return false;
-  }
-  if (inLink) {
+  // The right token always gets in: the limit slows guessing, and must not
+  // shut out the link the user was given.
+  if (!offered.empty() && gate_.Matches(offered)) {
+    if (!inLink) return true;
     // From now on the cookie carries the token, and the address bar does not.
-    res.set_header("Set-Cookie",
-                   std::string(TokenGate::kCookie) + "=" + offered + "; HttpOnly; SameSite=Strict; Path=/");
+    res.set_header("Set-Cookie", CookieName() + "=" + offered + "; HttpOnly; SameSite=Strict; Path=/");
     res.set_redirect(req.path, 303);
     return false;
   }
-  return true;
+  // A wrong cookie is one an earlier run of serve on this port set: a page
+  // still open from then sends it again and again, and is no guess.
+  if ((inLink || inHeader) && !offered.empty()) {
+    if (gate_.Limited(req.remote_addr)) {
+      res.set_header("Retry-After", "60");
+      Refuse(res, 429, "too many wrong tokens from this address: try again in a minute");
+      return false;
+    }
+    gate_.CountWrong(req.remote_addr);
+  }
+  res.status = 401;
+  res.set_content(kAskForTheLink, "text/html; charset=utf-8");
+  return false;
 }
+
+std::string WebServer::CookieName() const { return "ovrin_token_" + std::to_string(port_); }
 
 void WebServer::Route() {
   httplib::Server& server = *server_;

@@ -52,6 +52,9 @@ class WebServer {
   bool HostAllowed(const std::string& host) const;
   // False, with the answer in res, for a request without the token.
   bool Admit(const httplib::Request& req, httplib::Response& res);
+  // The cookie that carries the token, named for the port: a browser keeps
+  // one cookie of a name for every port of a host.
+  std::string CookieName() const;
 
   ReadingLog& log_;
   std::function<MeasureResult()> measure_;
