@@ -19,7 +19,7 @@ wine32_missing() {
     echo "this machine cannot run 32-bit programs"
   elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "32-bit Wine (wine32:i386) is not installed"
-  elif [ ! -f "$1/shim/i386-linux-gnu/libtiocm_shim.so" ]; then
+  elif [ ! -f "$1/shim/lib/i386-linux-gnu/libtiocm_shim.so" ]; then
     echo "no 32-bit modem-status shim for Wine (gcc -m32, from gcc-multilib, is missing)"
   fi
 }
