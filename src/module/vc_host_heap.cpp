@@ -8,6 +8,7 @@
 // psapi.h after windows.h: EnumProcessModules is kernel32's K32EnumProcessModules.
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -44,17 +45,14 @@ struct Runtime {
 // debug build's check looks at the header before the block, which a block of
 // a release build lacks.
 std::vector<Runtime> LoadedRuntimes() {
-  std::vector<HMODULE> modules(64);
-  for (;;) {
-    DWORD needed = 0;
-    const auto size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-    if (!EnumProcessModules(GetCurrentProcess(), modules.data(), size, &needed)) return {};
-    if (needed <= size) {
-      modules.resize(needed / sizeof(HMODULE));
-      break;
-    }
-    modules.resize(needed / sizeof(HMODULE) + 16);  // more were loaded meanwhile
+  const HANDLE process = GetCurrentProcess();
+  DWORD needed = 0;
+  if (!EnumProcessModules(process, nullptr, 0, &needed)) return {};
+  std::vector<HMODULE> modules(needed / sizeof(HMODULE) + 16);  // room for modules loaded meanwhile
+  if (!EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed)) {
+    return {};
   }
+  modules.resize(std::min<std::size_t>(modules.size(), needed / sizeof(HMODULE)));
   std::vector<Runtime> runtimes;
   for (const bool debugPass : {false, true}) {
     for (HMODULE module : modules) {
@@ -83,20 +81,10 @@ Function Export(HMODULE module, const char* name) {
 // The heaps that exist now: a runtime whose heap is gone (its DLL detached
 // at exit) holds nothing.
 bool IsLiveHeap(HANDLE heap) {
-  std::vector<HANDLE> heaps(32);
-  for (;;) {
-    const DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
-    if (count == 0) return false;
-    if (count <= heaps.size()) {
-      heaps.resize(count);
-      break;
-    }
-    heaps.resize(count + 8);
-  }
-  for (HANDLE live : heaps) {
-    if (live == heap) return true;
-  }
-  return false;
+  std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 8);  // room for heaps made meanwhile
+  const DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+  heaps.resize(std::min<std::size_t>(count, heaps.size()));
+  return std::find(heaps.begin(), heaps.end(), heap) != heaps.end();
 }
 
 // What each runtime has to tell whether its heap holds a block.
