@@ -194,10 +194,11 @@ namespace Ovrin70
         /// command; a device error is thrown as MeterErrorException. Readings queued before
         /// the call, and any other reading that comes before the answer, stay queued in
         /// their order for TryNextReading, WaitReading and Readings; the answer is not
-        /// queued again. One call at a time; readings taken on another thread meanwhile
-        /// may include the answer.</summary>
+        /// queued again. One call at a time, never in a ReadingReceived handler; readings
+        /// taken on another thread meanwhile may include the answer.</summary>
         public Reading MeasureDistance(TimeSpan timeout)
         {
+            if (OnReceiveThread) throw new InvalidOperationException("MeasureDistance cannot wait in a ReadingReceived handler: its answer comes on that thread");
             lock (measuring)
             {
                 Native.OvrinReading taken;
