@@ -75,19 +75,45 @@ namespace Ovrin70
         public LinkLostException() : base("the link to the meter was lost", -1) { }
     }
 
-    /// <summary>One connection with one meter.</summary>
+    /// <summary>A ReadingReceived handler threw: its exception, and the reading it was given.</summary>
+    public sealed class HandlerFailedEventArgs : EventArgs
+    {
+        public HandlerFailedEventArgs(Exception exception, Reading reading) { Exception = exception; Reading = reading; }
+        public Exception Exception { get; private set; }
+        public Reading Reading { get; private set; }
+    }
+
+    /// <summary>One connection with one meter.
+    ///
+    /// Threads: any member from any thread. Open, Close and Dispose wait for a Measure
+    /// under way on another thread, and Measure waits for them. In a ReadingReceived
+    /// handler (the receive thread) nothing waits: Measure is refused while the
+    /// connection opens or closes, Open is refused, and Close and Dispose take effect
+    /// once the handler has returned. Once Dispose has begun, every call throws
+    /// ObjectDisposedException; a WaitReading under way on another thread ends with it.
+    /// A connection that is never disposed is closed when it is finalized; from the time
+    /// it is collected its handlers are no longer called.</summary>
     public sealed class OvrinConnection : IDisposable
     {
+        private const int HeldBackCapacity = 4096;  // as the library's own queue
+
         private readonly ConnectionHandle handle;
-        private readonly Native.ReadingCallback callback;  // alive as long as the connection
+        // Open, Close and the release hold it alone; Measure shares it.
+        private readonly ReaderWriterLockSlim gate = new ReaderWriterLockSlim();
+        private readonly object events = new object();
+        private readonly object measuring = new object();
+        // Readings MeasureDistance took that were not its answer, for TryNextReading and WaitReading.
+        private readonly Queue<Reading> heldBack = new Queue<Reading>();
+        private ulong heldBackDropped;
         private EventHandler<ReadingEventArgs> readingReceived;
-        private volatile bool disposed;
+        private int disposed;
+        private volatile int opens;  // a Close left by a handler closes only the run it saw
 
         public OvrinConnection()
         {
             handle = Native.ovrin_create();
             if (handle.IsInvalid) throw new OutOfMemoryException("no memory for a connection");
-            callback = OnReading;
+            handle.Owner = GCHandle.ToIntPtr(GCHandle.Alloc(this, GCHandleType.Weak));
         }
 
         /// <summary>The port of the last successful Open.</summary>
@@ -99,27 +125,47 @@ namespace Ovrin70
         {
             add
             {
-                lock (callback)
+                lock (events)
                 {
-                    if (readingReceived == null) Native.ovrin_set_reading_callback(handle, callback, IntPtr.Zero);
+                    if (readingReceived == null) SetCallback(Dispatch);
                     readingReceived += value;
                 }
             }
             remove
             {
-                lock (callback)
+                lock (events)
                 {
                     readingReceived -= value;
-                    if (readingReceived == null) Native.ovrin_set_reading_callback(handle, null, IntPtr.Zero);
+                    if (readingReceived == null) SetCallback(null);
                 }
             }
         }
 
-        /// <summary>Finds the meter and opens it; returns its port.</summary>
+        /// <summary>Raised on the receive thread when a ReadingReceived handler throws. The
+        /// exception goes no further (thrown into the library's thread it would end the
+        /// process); the other handlers still get the reading and later readings still
+        /// come. An exception thrown by a HandlerFailed handler is dropped.</summary>
+        public event EventHandler<HandlerFailedEventArgs> HandlerFailed;
+
+        /// <summary>Finds the meter and opens it; returns its port. Not from a ReadingReceived handler.</summary>
         public string Open()
         {
+            if (OnReceiveThread) throw new InvalidOperationException("Open cannot run in a ReadingReceived handler");
+            AfterHandlers.WaitForAll();  // a connection a handler closed lets go of its port first
             var port = new byte[256];
-            int result = Native.ovrin_open(Live(), port, (UIntPtr)port.Length, IntPtr.Zero);
+            int result;
+            EnterAlone();
+            try
+            {
+                ++opens;
+                result = Native.ovrin_open(handle, port, (UIntPtr)port.Length, IntPtr.Zero);
+                lock (heldBack)
+                {
+                    heldBack.Clear();  // the library's queue starts empty too
+                    heldBackDropped = 0;
+                }
+            }
+            finally { gate.ExitWriteLock(); }
             if (result != 1) throw new OvrinException("no meter found", result);
             Port = Text(port, Array.IndexOf(port, (byte)0));
             return Port;
@@ -128,31 +174,68 @@ namespace Ovrin70
         /// <summary>Sends the measure command; its answer comes as a reading.</summary>
         public void Measure()
         {
-            int result = Native.ovrin_measure(Live());
+            // The receive thread never waits: an Open or Close under way waits for it.
+            if (!gate.TryEnterReadLock(OnReceiveThread ? 0 : Timeout.Infinite))
+            {
+                if (IsDisposed) throw Disposed();
+                throw new OvrinException("the connection is being opened or closed", 0);
+            }
+            int result;
+            try
+            {
+                if (IsDisposed) throw Disposed();
+                result = Native.ovrin_measure(handle);
+            }
+            finally { gate.ExitReadLock(); }
             if (result != 1) throw new OvrinException("the measure command was not sent", result);
         }
 
-        /// <summary>Measures and returns the distance reading (kind 6); a device error
-        /// is thrown as MeterErrorException.</summary>
+        /// <summary>Measures and returns the distance reading (kind 6) that answers this
+        /// command; a device error is thrown as MeterErrorException. Readings queued before
+        /// the call, and any other reading that comes before the answer, stay queued in
+        /// their order for TryNextReading, WaitReading and Readings; the answer is not
+        /// queued again. One call at a time, never in a ReadingReceived handler; readings
+        /// taken on another thread meanwhile may include the answer.</summary>
         public Reading MeasureDistance(TimeSpan timeout)
         {
-            Measure();
-            DateTime end = DateTime.UtcNow + timeout;
-            for (;;)
+            if (OnReceiveThread) throw new InvalidOperationException("MeasureDistance cannot wait in a ReadingReceived handler: its answer comes on that thread");
+            lock (measuring)
             {
-                TimeSpan left = end - DateTime.UtcNow;
-                Reading? reading = WaitReading(left > TimeSpan.Zero ? left : TimeSpan.Zero);
-                if (reading == null) throw new OvrinException("no reply in time", 0);
-                if (reading.Value.IsError) throw new MeterErrorException(reading.Value.Value1);
-                if (reading.Value.Kind == 6) return reading.Value;
+                Native.OvrinReading taken;
+                while (Native.ovrin_next_reading(Live(), out taken) == 1) HoldBack(Convert(ref taken));
+                Measure();
+                DateTime end = DateTime.UtcNow + timeout;
+                for (;;)
+                {
+                    TimeSpan left = end - DateTime.UtcNow;
+                    Reading? reading = WaitQueued(left > TimeSpan.Zero ? left : TimeSpan.Zero);
+                    if (reading == null) throw new OvrinException("no reply in time", 0);
+                    if (reading.Value.IsError) throw new MeterErrorException(reading.Value.Value1);
+                    if (reading.Value.Kind == 6) return reading.Value;
+                    HoldBack(reading.Value);
+                }
             }
         }
 
-        public void Close() { Native.ovrin_close(Live()); }
+        /// <summary>Closes the connection; in a ReadingReceived handler, once the handler has returned.</summary>
+        public void Close()
+        {
+            if (IsDisposed) throw Disposed();
+            if (OnReceiveThread)
+            {
+                int run = opens;
+                AfterHandlers.Run(() => CloseRun(run));
+                return;
+            }
+            EnterAlone();
+            try { Native.ovrin_close(handle); }
+            finally { gate.ExitWriteLock(); }
+        }
 
         /// <summary>Takes the oldest reading, if one is queued.</summary>
         public bool TryNextReading(out Reading reading)
         {
+            if (TakeHeldBack(out reading)) return true;
             Native.OvrinReading taken;
             bool found = Native.ovrin_next_reading(Live(), out taken) == 1;
             reading = found ? Convert(ref taken) : default(Reading);
@@ -164,13 +247,8 @@ namespace Ovrin70
         /// connection was disposed meanwhile.</summary>
         public Reading? WaitReading(TimeSpan timeout)
         {
-            Native.OvrinReading taken;
-            double ms = Math.Min(Math.Ceiling(timeout.TotalMilliseconds), int.MaxValue);
-            int result = Native.ovrin_wait_reading(Live(), out taken, timeout == Timeout.InfiniteTimeSpan ? -1 : (int)Math.Max(ms, 0));
-            if (result == 1) return Convert(ref taken);
-            if (disposed) throw new ObjectDisposedException("OvrinConnection");
-            if (result == 0) return null;
-            throw new LinkLostException();
+            Reading held;
+            return TakeHeldBack(out held) ? held : WaitQueued(timeout);
         }
 
         /// <summary>Every reading as it comes, until cancelled; LinkLostException once
@@ -185,7 +263,14 @@ namespace Ovrin70
         }
 
         /// <summary>Readings dropped since Open because the queue was full.</summary>
-        public ulong DroppedReadings { get { return Native.ovrin_dropped_readings(Live()); } }
+        public ulong DroppedReadings
+        {
+            get
+            {
+                ulong dropped = Native.ovrin_dropped_readings(Live());
+                lock (heldBack) return dropped + heldBackDropped;
+            }
+        }
 
         /// <summary>The latest reply line's record, never half of one line and half of the next.</summary>
         public Record LatestRecord
@@ -206,26 +291,140 @@ namespace Ovrin70
             return Text(text, Array.IndexOf(text, (byte)0));
         }
 
-        /// <summary>Closes the connection (a wait on another thread ends) and releases it.</summary>
+        /// <summary>Closes the connection (a wait on another thread ends) and releases it;
+        /// in a ReadingReceived handler, once the handler has returned.</summary>
         public void Dispose()
         {
-            if (disposed) return;
-            disposed = true;
-            Native.ovrin_close(handle);
+            if (Interlocked.Exchange(ref disposed, 1) != 0) return;
+            if (OnReceiveThread) AfterHandlers.Run(Release);
+            else Release();
+        }
+
+        private void Release()
+        {
+            gate.EnterWriteLock();
+            try { Native.ovrin_close(handle); }
+            finally { gate.ExitWriteLock(); }
             handle.Dispose();  // destroyed once no call is under way any more
         }
 
+        private void CloseRun(int run)
+        {
+            gate.EnterWriteLock();
+            try
+            {
+                if (opens == run && !IsDisposed) Native.ovrin_close(handle);
+            }
+            finally { gate.ExitWriteLock(); }
+        }
+
+        // Open and Close: no Measure under way, and none begins.
+        private void EnterAlone()
+        {
+            gate.EnterWriteLock();
+            if (!IsDisposed) return;
+            gate.ExitWriteLock();
+            throw Disposed();
+        }
+
+        private bool IsDisposed { get { return Thread.VolatileRead(ref disposed) != 0; } }
+
+        private bool OnReceiveThread { get { return ConnectionHandle.Delivering == handle; } }
+
         private ConnectionHandle Live()
         {
-            if (disposed) throw new ObjectDisposedException("OvrinConnection");
+            if (IsDisposed) throw Disposed();
             return handle;
         }
 
-        private void OnReading(IntPtr reading, IntPtr context)
+        private static ObjectDisposedException Disposed() { return new ObjectDisposedException("OvrinConnection"); }
+
+        private void SetCallback(Native.ReadingCallback callback)
         {
-            var taken = (Native.OvrinReading)Marshal.PtrToStructure(reading, typeof(Native.OvrinReading));
-            EventHandler<ReadingEventArgs> handlers = readingReceived;
-            if (handlers != null) handlers(this, new ReadingEventArgs(Convert(ref taken)));
+            if (IsDisposed) return;  // subscribers may still leave a disposed connection
+            try { Native.ovrin_set_reading_callback(handle, callback, handle.Owner); }
+            catch (ObjectDisposedException) { }  // released meanwhile
+        }
+
+        // The library's queue, past what MeasureDistance held back.
+        private Reading? WaitQueued(TimeSpan timeout)
+        {
+            Native.OvrinReading taken;
+            double ms = Math.Min(Math.Ceiling(timeout.TotalMilliseconds), int.MaxValue);
+            int result = Native.ovrin_wait_reading(Live(), out taken, timeout == Timeout.InfiniteTimeSpan ? -1 : (int)Math.Max(ms, 0));
+            if (result == 1) return Convert(ref taken);
+            if (IsDisposed) throw Disposed();
+            if (result == 0) return null;
+            throw new LinkLostException();
+        }
+
+        private void HoldBack(Reading reading)
+        {
+            lock (heldBack)
+            {
+                if (heldBack.Count == HeldBackCapacity)
+                {
+                    heldBack.Dequeue();
+                    ++heldBackDropped;
+                }
+                heldBack.Enqueue(reading);
+            }
+        }
+
+        private bool TakeHeldBack(out Reading reading)
+        {
+            if (IsDisposed) throw Disposed();
+            lock (heldBack)
+            {
+                bool found = heldBack.Count > 0;
+                reading = found ? heldBack.Dequeue() : default(Reading);
+                return found;
+            }
+        }
+
+        // The one callback of every connection, never collected: a delegate of the
+        // connection's own could be collected, and its code freed, before the finalizer
+        // has stopped the receive thread. The context finds the connection while it is
+        // reachable; after that, readings are only queued.
+        private static readonly Native.ReadingCallback Dispatch = DispatchReading;
+
+        private static void DispatchReading(IntPtr reading, IntPtr context)
+        {
+            var connection = GCHandle.FromIntPtr(context).Target as OvrinConnection;
+            if (connection != null) connection.OnReading(reading);
+        }
+
+        // Called on the library's receive thread: nothing may be thrown back into it.
+        private void OnReading(IntPtr reading)
+        {
+            ConnectionHandle.Delivering = handle;
+            try
+            {
+                EventHandler<ReadingEventArgs> handlers = readingReceived;
+                if (handlers == null || IsDisposed) return;
+                var taken = (Native.OvrinReading)Marshal.PtrToStructure(reading, typeof(Native.OvrinReading));
+                var arguments = new ReadingEventArgs(Convert(ref taken));
+                foreach (EventHandler<ReadingEventArgs> handler in handlers.GetInvocationList())
+                {
+                    if (IsDisposed) break;
+                    try { handler(this, arguments); }
+                    catch (Exception e) { Report(e, arguments.Reading); }
+                }
+            }
+            catch (Exception) { }  // no memory for the reading: the host has it in the queue
+            finally { ConnectionHandle.Delivering = null; }
+        }
+
+        private void Report(Exception exception, Reading reading)
+        {
+            EventHandler<HandlerFailedEventArgs> handlers = HandlerFailed;
+            if (handlers == null) return;
+            var arguments = new HandlerFailedEventArgs(exception, reading);
+            foreach (EventHandler<HandlerFailedEventArgs> handler in handlers.GetInvocationList())
+            {
+                try { handler(this, arguments); }
+                catch (Exception) { }
+            }
         }
 
         private static readonly DateTimeOffset Epoch = new DateTimeOffset(1970, 1, 1, 0, 0, 0, TimeSpan.Zero);
@@ -256,10 +455,60 @@ namespace Ovrin70
         private sealed class ConnectionHandle : SafeHandleZeroOrMinusOneIsInvalid
         {
             public ConnectionHandle() : base(true) { }
+
+            // The connection whose handlers run on this thread: its receive thread.
+            [ThreadStatic] internal static ConnectionHandle Delivering;
+
+            // A weak handle of the OvrinConnection: the callback's context, freed once
+            // ovrin_destroy has returned and no callback can come.
+            internal IntPtr Owner;
+
             protected override bool ReleaseHandle()
             {
-                Native.ovrin_destroy(handle);
+                IntPtr connection = handle;
+                IntPtr owner = Owner;
+                // Released by a handler's own call: the receive thread cannot close itself.
+                if (Delivering == this) AfterHandlers.Run(() => Destroy(connection, owner));
+                else Destroy(connection, owner);
                 return true;
+            }
+
+            private static void Destroy(IntPtr connection, IntPtr owner)
+            {
+                Native.ovrin_destroy(connection);
+                if (owner != IntPtr.Zero) GCHandle.FromIntPtr(owner).Free();
+            }
+        }
+
+        // What a handler asked for that only another thread can do (close, release):
+        // run on the thread pool once the handler has returned; Open waits for them.
+        private static class AfterHandlers
+        {
+            private static readonly object gate = new object();
+            private static int pending;
+
+            internal static void Run(Action action)
+            {
+                lock (gate) ++pending;
+                ThreadPool.QueueUserWorkItem(delegate {
+                    try { action(); }
+                    finally
+                    {
+                        lock (gate)
+                        {
+                            --pending;
+                            Monitor.PulseAll(gate);
+                        }
+                    }
+                });
+            }
+
+            internal static void WaitForAll()
+            {
+                lock (gate)
+                {
+                    while (pending > 0) Monitor.Wait(gate);
+                }
             }
         }
 

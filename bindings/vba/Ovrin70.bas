@@ -22,7 +22,7 @@ End Type
 ' One reply line as it was received (176 bytes).
 Public Type OvrinReading
     record As OvrinRecord
-    sequence As Currency   ' 64-bit integers, read as Currency
+    sequence As Currency   ' 64-bit integers, read as Currency: VBA shows each divided by 10 000
     utcNs As Currency
     monotonicNs As Currency
     lineLength As Long
@@ -39,10 +39,12 @@ Public Declare PtrSafe Function ovrin_measure Lib "Ovrin70.dll" (ByVal connectio
 Public Declare PtrSafe Sub ovrin_latest_record Lib "Ovrin70.dll" (ByVal connection As LongPtr, ByRef record As OvrinRecord)
 Public Declare PtrSafe Function ovrin_next_reading Lib "Ovrin70.dll" (ByVal connection As LongPtr, ByRef reading As OvrinReading) As Long
 Public Declare PtrSafe Function ovrin_wait_reading Lib "Ovrin70.dll" (ByVal connection As LongPtr, ByRef reading As OvrinReading, ByVal timeoutMs As Long) As Long
+' The dropped count, a 64-bit integer: 32-bit Office has no such type and
+' takes its low half, a plain Long (Currency would show it divided by 10 000).
 #If Win64 Then
 Public Declare PtrSafe Function ovrin_dropped_readings Lib "Ovrin70.dll" (ByVal connection As LongPtr) As LongLong
 #Else
-Public Declare PtrSafe Function ovrin_dropped_readings Lib "Ovrin70.dll" (ByVal connection As LongPtr) As Currency
+Public Declare PtrSafe Function ovrin_dropped_readings Lib "Ovrin70.dll" (ByVal connection As LongPtr) As Long
 #End If
 Public Declare PtrSafe Sub ovrin_error_text Lib "Ovrin70.dll" (ByVal code As Long, ByVal buffer As String, ByVal bufferLength As Long)
 Public Declare PtrSafe Function ovrin_set_remembered_port Lib "Ovrin70.dll" (ByVal port As String) As Long
@@ -55,7 +57,7 @@ Public Declare Function ovrin_measure Lib "Ovrin70.dll" (ByVal connection As Lon
 Public Declare Sub ovrin_latest_record Lib "Ovrin70.dll" (ByVal connection As Long, ByRef record As OvrinRecord)
 Public Declare Function ovrin_next_reading Lib "Ovrin70.dll" (ByVal connection As Long, ByRef reading As OvrinReading) As Long
 Public Declare Function ovrin_wait_reading Lib "Ovrin70.dll" (ByVal connection As Long, ByRef reading As OvrinReading, ByVal timeoutMs As Long) As Long
-Public Declare Function ovrin_dropped_readings Lib "Ovrin70.dll" (ByVal connection As Long) As Currency
+Public Declare Function ovrin_dropped_readings Lib "Ovrin70.dll" (ByVal connection As Long) As Long
 Public Declare Sub ovrin_error_text Lib "Ovrin70.dll" (ByVal code As Long, ByVal buffer As String, ByVal bufferLength As Long)
 Public Declare Function ovrin_set_remembered_port Lib "Ovrin70.dll" (ByVal port As String) As Long
 #End If
@@ -69,7 +71,8 @@ Public Function OvrinErrorText(ByVal code As Long) As String
 End Function
 
 ' Opens the meter, measures, puts the distance in the active cell (the number
-' the meter sent) and moves one cell down.
+' the meter sent) and moves one cell down; tells the user when the meter did
+' not answer.
 Public Sub MeasureIntoActiveCell()
 #If VBA7 Then
     Dim connection As LongPtr
@@ -78,6 +81,7 @@ Public Sub MeasureIntoActiveCell()
 #End If
     Dim port As String
     Dim reading As OvrinReading
+    Dim answered As Boolean
     connection = ovrin_create()
     port = String$(256, vbNullChar)
     If ovrin_open(connection, port, 256, 0) <> 1 Then
@@ -89,12 +93,15 @@ Public Sub MeasureIntoActiveCell()
             If reading.record.kind = 6 Then
                 ActiveCell.Value = reading.record.value1
                 ActiveCell.Offset(1, 0).Select
+                answered = True
                 Exit Do
             ElseIf reading.record.kind = 1 Then
                 MsgBox OvrinErrorText(reading.record.value1), vbExclamation, "Ovrin70"
+                answered = True
                 Exit Do
             End If
         Loop
+        If Not answered Then MsgBox "The meter did not answer within 5 seconds.", vbExclamation, "Ovrin70"
     End If
     ovrin_close connection
     ovrin_destroy connection

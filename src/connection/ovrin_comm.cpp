@@ -46,8 +46,17 @@ int OvrinComm::Close() {
   // From a handler on its own receive thread, the wait for that thread would
   // never end: refused, as on a connection that is not open.
   if (isOpen.load() == 0 || ovrin::OnReceiveThreadOf(*this)) return 0;
-  // An open connection always has its state: Open made it.
   const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(*this);
+  if (state == nullptr) {
+    // Open made the state of an open connection at its address; an object
+    // the host moved byte for byte (as MFC's CArray grows) has none at its
+    // new one. The handles are the original's to release: this one is not open.
+    isOpen.store(0);
+    portHandle = platform::NoPort();
+    listenEvent = idleEvent = nullptr;
+    receiveThread = nullptr;
+    return 0;
+  }
   isOpen.store(0);
   platform::SignalEvent(ovrin::AsEvent(listenEvent));
   // The receive thread's wait ends; it finds isOpen 0 after its pass and ends.

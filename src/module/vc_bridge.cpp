@@ -4,8 +4,6 @@
 // through one.
 #include "vc_bridge.h"
 
-#include <windows.h>
-
 #include <cstring>
 #include <new>
 #include <string>
@@ -38,47 +36,6 @@ int CopyOut(const std::string& name, char* port, int* portLength) {
   port[length] = '\0';
   *portLength = static_cast<int>(length);
   return *portLength;
-}
-
-// The C runtimes of Visual C++: msvcrt.dll (up to 6.0), msvcr70.dll to
-// msvcr120.dll (and their debug builds), and the universal one.
-bool IsVisualCppRuntime(const char* dll) {
-  char name[64] = {};
-  for (std::size_t i = 0; dll[i] != '\0' && i + 1 < sizeof name; ++i) {
-    name[i] = static_cast<char>(dll[i] >= 'A' && dll[i] <= 'Z' ? dll[i] - 'A' + 'a' : dll[i]);
-  }
-  const std::string lower = name;
-  if (lower == "msvcrt.dll" || lower == "ucrtbase.dll" || lower == "ucrtbased.dll") return true;
-  if (lower.compare(0, 23, "api-ms-win-crt-heap-l1-") == 0) return true;
-  if (lower.compare(0, 5, "msvcr") != 0 || lower.size() < 11) return false;
-  std::size_t i = 5;
-  while (i < lower.size() && lower[i] >= '0' && lower[i] <= '9') ++i;
-  if (i == 5) return false;
-  if (lower[i] == 'd') ++i;
-  return lower.compare(i, std::string::npos, ".dll") == 0;
-}
-
-using FreeFunction = void(__cdecl*)(void*);
-
-// The free of the first Visual C++ runtime that `module` imports, or null.
-FreeFunction RuntimeFreeOf(HMODULE module) {
-  const auto* base = reinterpret_cast<const unsigned char*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (imports.VirtualAddress == 0) return nullptr;
-  for (const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       entry->Name != 0; ++entry) {
-    const char* dll = reinterpret_cast<const char*>(base + entry->Name);
-    if (!IsVisualCppRuntime(dll)) continue;
-    const HMODULE runtime = GetModuleHandleA(dll);
-    const FARPROC found = runtime != nullptr ? GetProcAddress(runtime, "free") : nullptr;
-    if (found == nullptr) continue;
-    FreeFunction free = nullptr;
-    std::memcpy(&free, &found, sizeof free);
-    return free;
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -127,17 +84,4 @@ int ovrin_vc_send_command(void* object, unsigned a, unsigned b, unsigned c) {
 
 void ovrin_vc_desc_error(int* (*codeSource)(void), char* buffer, int bufferLength) {
   DescError(codeSource, buffer, bufferLength);
-}
-
-void ovrin_vc_free_host_block(void* block, const void* caller) {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCWSTR>(caller), &module)) {
-    return;
-  }
-  // A host whose module imports no Visual C++ runtime got the block from an
-  // allocator of its own (a runtime linked in, or none): freeing it through
-  // any other heap would corrupt that heap, so the block stays the host's.
-  const FreeFunction free = RuntimeFreeOf(module);
-  if (free != nullptr) free(block);
 }

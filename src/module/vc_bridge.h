@@ -34,9 +34,9 @@ void ovrin_vc_set_listen(void* object, int listen);
 int ovrin_vc_send_command(void* object, unsigned a, unsigned b, unsigned c);
 void ovrin_vc_desc_error(int* (*codeSource)(void), char* buffer, int bufferLength);
 
-/* Gives a block the host allocated back to the C runtime that the host's
- * module, the one `caller` lies in, imports. */
-void ovrin_vc_free_host_block(void* block, const void* caller);
+/* Gives a block the host allocated back to the C runtime whose heap holds
+ * it; when no loaded runtime holds it, it stays the host's (vc_host_heap.cpp). */
+void ovrin_vc_free_host_block(void* block);
 
 #ifdef __cplusplus
 }

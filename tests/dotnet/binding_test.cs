@@ -6,6 +6,7 @@ using System.Collections.Generic;
 using System.Diagnostics;
 using System.IO;
 using System.Linq;
+using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 using System.Threading;
 using Ovrin70;
@@ -105,6 +106,131 @@ static class BindingTest
         }
     }
 
+    // A form that closes its connection when a reading arrives: Close in the
+    // handler, Open again, then Dispose in the handler and the same meter opened
+    // again at once.
+    static void CloseAndDisposeFromHandler()
+    {
+        using (Process sim = Meter())
+        {
+            var meter = new OvrinConnection();
+            var handled = new AutoResetEvent(false);
+            int calls = 0;
+            Exception after = null;
+            meter.ReadingReceived += (sender, e) => {
+                if (++calls == 1) meter.Close();
+                else
+                {
+                    meter.Dispose();
+                    try { meter.Measure(); } catch (Exception caught) { after = caught; }
+                }
+                handled.Set();
+            };
+            meter.Open();
+            Check(handled.WaitOne(TimeSpan.FromSeconds(5)) && meter.WaitReading(TimeSpan.FromSeconds(5)) != null, "Close in a handler returns");
+            try { meter.WaitReading(TimeSpan.FromSeconds(5)); Check(false, "and closes once the handler has returned"); }
+            catch (LinkLostException) { Check(true, "and closes once the handler has returned"); }
+            meter.Open();
+            Check(handled.WaitOne(TimeSpan.FromSeconds(5)), "Dispose in a handler returns");
+            Check(after is ObjectDisposedException, "a call after it: ObjectDisposedException");
+            using (var again = new OvrinConnection())
+            {
+                again.Open();
+                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the same meter opened again at once, and measured");
+            }
+            sim.Kill();
+        }
+    }
+
+    // A handler that throws: reported through HandlerFailed, the other handler
+    // still called, and the readings after it still come.
+    static void ThrowingHandler()
+    {
+        using (Process sim = Meter())
+        using (var meter = new OvrinConnection())
+        {
+            var failures = new List<HandlerFailedEventArgs>();
+            var others = new List<ulong>();
+            meter.ReadingReceived += (sender, e) => {
+                if (e.Reading.Sequence == 1) Console.WriteLine(NoText().Length);  // a fault, as a null dereference makes one
+                throw new InvalidOperationException("handler " + e.Reading.Sequence);
+            };
+            meter.ReadingReceived += (sender, e) => { lock (others) others.Add(e.Reading.Sequence); };
+            meter.HandlerFailed += (sender, e) => { lock (failures) failures.Add(e); };
+            meter.Open();
+            Check(meter.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the next reading after a throwing handler");
+            meter.Close();
+            Check(failures.Select(f => f.Exception.GetType().Name + "/" + f.Reading.Sequence)
+                      .SequenceEqual(new[] { "NullReferenceException/1", "InvalidOperationException/2" }), "HandlerFailed with each exception and its reading");
+            Check(others.SequenceEqual(new ulong[] { 1, 2 }), "the other handler called for both");
+            sim.Kill();
+        }
+    }
+
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    static string NoText() { return null; }
+
+    // A connection never disposed, whose handler measures again at every
+    // reading, left to the finalizer while readings arrive. Other objects of the
+    // host, collected with it, keep the finalizer thread busy meanwhile.
+    class SlowToFinalize { ~SlowToFinalize() { Thread.Sleep(100); } }
+    static int finalizedReadings;
+    static void FinalizedWhileReading()
+    {
+        using (Process sim = Meter("--delay", "5"))
+        {
+            StartMeasuringForEver();
+            for (int i = 0; i < 20; ++i)
+            {
+                GC.Collect();
+                GC.WaitForPendingFinalizers();
+                Thread.Sleep(20);
+            }
+            int counted = Volatile.Read(ref finalizedReadings);
+            Thread.Sleep(300);
+            Check(counted > 1 && Volatile.Read(ref finalizedReadings) == counted, "readings handled until the connection was collected");
+            using (var again = new OvrinConnection())
+            {
+                again.Open();
+                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the finalizer released the port");
+            }
+            sim.Kill();
+        }
+    }
+
+    [MethodImpl(MethodImplOptions.NoInlining)]  // leaves no reference to the connection on the caller's stack
+    static void StartMeasuringForEver()
+    {
+        var meter = new OvrinConnection();
+        meter.ReadingReceived += (sender, e) => {
+            Interlocked.Increment(ref finalizedReadings);
+            ((OvrinConnection)sender).Measure();
+        };
+        meter.Open();
+        for (int i = 0; i < 8; ++i) new SlowToFinalize();
+        while (Volatile.Read(ref finalizedReadings) < 3) Thread.Sleep(5);
+    }
+
+    // Readings queued before MeasureDistance are not its answer, and stay queued.
+    static void MeasureDistanceAfterQueuedReadings()
+    {
+        using (Process sim = Meter("--burst", "3", "--value", "1", "--step", "1"))
+        using (var meter = new OvrinConnection())
+        {
+            meter.Open();
+            var clock = Stopwatch.StartNew();
+            while (meter.LatestRecord.Value1 != 3 && clock.Elapsed < TimeSpan.FromSeconds(5)) Thread.Sleep(5);
+            Reading answer = meter.MeasureDistance(TimeSpan.FromSeconds(5));
+            Check(answer.Value1 == 4 && answer.Sequence == 5, "MeasureDistance: the answer to its own command");
+            var queued = new List<Reading>();
+            Reading reading;
+            while (meter.TryNextReading(out reading)) queued.Add(reading);
+            Check(queued.Select(r => r.Sequence).SequenceEqual(new ulong[] { 1, 2, 3, 4 }) &&
+                  queued.Skip(1).Select(r => r.Value1).SequenceEqual(new[] { 1, 2, 3 }), "the older readings still queued, in order");
+            sim.Kill();
+        }
+    }
+
     static void Failures()
     {
         var cases = new[] {
@@ -143,6 +269,10 @@ static class BindingTest
         OpenMeasureRead();
         BurstAndHandler();
         DisposeEndsAWait();
+        CloseAndDisposeFromHandler();
+        ThrowingHandler();
+        FinalizedWhileReading();
+        MeasureDistanceAfterQueuedReadings();
         Failures();
         Console.WriteLine("binding_test: {0} failed", failures);
         return failures == 0 ? 0 : 1;

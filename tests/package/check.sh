@@ -90,7 +90,10 @@ for folder in x64 x86; do
   vc=$work/vc-$folder vba=$work/vba-$folder
   mkdir -p "$vba"
   /usr/bin/python3 "$here/vba/declares.py" "$here/../../bindings/vba/Ovrin70.bas" "$bits" "$vba/vba_declares.h"
-  if ! "$here/build_msvc_host.sh" "$folder" "$here/vc/vc_host.cpp" "$vc" "$unpacked/$folder/lib/Ovrin70.lib" ||
+  if ! "$here/build_msvc_host.sh" --dll --runtime msvcr71 "$folder" "$here/vc/vc_plugin.cpp" "$vc" \
+         "$unpacked/$folder/lib/Ovrin70.lib" ||
+     ! "$here/build_msvc_host.sh" "$folder" "$here/vc/vc_host.cpp" "$vc" "$unpacked/$folder/lib/Ovrin70.lib" \
+         "$vc/vc_plugin.lib" ||
      ! "$here/build_msvc_host.sh" "$folder" "$here/vba/stand_in.cpp" "$vba"; then
     fail "hosts built as Visual C++ builds them, $folder: did not build"
     continue

@@ -1,6 +1,7 @@
 // The connection object and its commands, on the scripted platform.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 #include "connection/comm_access.h"
@@ -105,6 +106,24 @@ TEST_F(ConnectionTest, CopiesNeverShareTheConnection) {
   const OvrinComm& alias = self;
   self = alias;
   EXPECT_EQ(self.Close(), 1);
+}
+
+// A host that moves an open object byte for byte (MFC's CArray grows so)
+// has, at the new address, an object without its state: every member there
+// answers "not open", and the original still closes what it holds.
+TEST_F(ConnectionTest, AnOpenObjectMovedByteForByteIsNotOpen) {
+  OvrinComm open;
+  OpenOnMeter(open);
+  alignas(OvrinComm) unsigned char place[sizeof(OvrinComm)];
+  std::memcpy(place, static_cast<const void*>(&open), sizeof open);
+  auto* moved = reinterpret_cast<OvrinComm*>(place);
+  EXPECT_EQ(moved->Close(), 0);
+  EXPECT_EQ(moved->DistanceMeasure(), 0);
+  moved->SetListen(0);
+  moved->~OvrinComm();
+  EXPECT_EQ(fake::LogOf("close COM1").size(), 0u);
+  EXPECT_EQ(open.Close(), 1);
+  EXPECT_EQ(fake::Locked()->liveHandles, 0);
 }
 
 TEST_F(ConnectionTest, DistanceMeasureWritesGWithCrLf) {

@@ -63,10 +63,10 @@ HANDLE const kNoPort = reinterpret_cast<HANDLE>(-1);
 
 // Visual C++'s deleting destructor, the one slot of the vtable: bit 0 of
 // flags frees the memory, bit 1 means an array made by new[] (its count in
-// the word before the first object). The memory goes back to the runtime of
-// the host that called: the library's own runtime never had it.
+// the word before the first object). The memory goes back to the C runtime
+// whose heap holds it, whichever module made or deletes the object: the
+// library's own runtime never had it.
 void* OVRIN_THISCALL DeletingDestructor(OvrinComm* self, unsigned flags) {
-  const void* caller = __builtin_return_address(0);
   void* block = self;
   if ((flags & 2) != 0) {
     auto* count = reinterpret_cast<__SIZE_TYPE__*>(self) - 1;
@@ -75,7 +75,7 @@ void* OVRIN_THISCALL DeletingDestructor(OvrinComm* self, unsigned flags) {
   } else {
     self->OvrinComm::~OvrinComm();
   }
-  if ((flags & 1) != 0) ovrin_vc_free_host_block(block, caller);
+  if ((flags & 1) != 0) ovrin_vc_free_host_block(block);
   return block;
 }
 

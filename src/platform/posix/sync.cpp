@@ -105,17 +105,36 @@ void CloseEvent(Event* event) { delete event; }
 ScopedProcessLock::ScopedProcessLock() { pthread_mutex_lock(&gProcessLock); }
 ScopedProcessLock::~ScopedProcessLock() { pthread_mutex_unlock(&gProcessLock); }
 
+namespace {
+
+// The signals the thread starts with blocked: those sent to the process, so
+// that the host's handlers run on the host's threads. Left open: the faults
+// a thread raises itself (a runtime whose handler runs on this thread, as
+// .NET's does, turns them into exceptions; blocked, they end the process),
+// and the signals a runtime sends to one thread to stop it for its garbage
+// collector (Mono: SIGPWR and SIGXCPU; others: the real-time signals), which
+// would otherwise wait for this thread for ever.
+void SignalsToBlock(sigset_t* blocked) {
+  sigfillset(blocked);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(blocked, fault);
+  sigdelset(blocked, SIGXCPU);
+#ifdef SIGPWR
+  sigdelset(blocked, SIGPWR);
+#endif
+  for (int realTime = SIGRTMIN; realTime <= SIGRTMAX; ++realTime) sigdelset(blocked, realTime);
+}
+
+}  // namespace
+
 Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
   Thread* thread = new (std::nothrow) Thread{};
   if (thread == nullptr) return nullptr;
   thread->proc = proc;
   thread->argument = argument;
-  // The thread starts with every signal blocked: the host's handlers run on
-  // the host's threads.
-  sigset_t all;
+  sigset_t blocked;
   sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  SignalsToBlock(&blocked);
+  pthread_sigmask(SIG_SETMASK, &blocked, &previous);
   const int created = pthread_create(&thread->id, nullptr, RunWhenResumed, thread);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (created != 0) {

@@ -1,15 +1,16 @@
 """Writes a C++ header from a VBA module's Declare and Type lines, as VBA
 calls: each declared function as a __stdcall pointer type (NAME_t), each
-Type as a struct with VBA's 4-byte packing, and OVRIN_VBA_DECLARES(X), the
-list of declared names. Takes the branches of #If VBA7 and #If Win64 that
-Office of the given word size compiles.
+Type as a struct with VBA's 4-byte packing, a Currency as the VbaCurrency it
+is to VBA, and OVRIN_VBA_DECLARES(X), the list of declared names. Takes the
+branches of #If VBA7 and #If Win64 that Office of the given word size
+compiles.
 
 Usage: declares.py MODULE.bas 32|64 OUT.h
 """
 import re
 import sys
 
-SCALARS = {"Integer": "int16_t", "Long": "int32_t", "LongLong": "int64_t", "Currency": "int64_t",
+SCALARS = {"Integer": "int16_t", "Long": "int32_t", "LongLong": "int64_t", "Currency": "VbaCurrency",
            "Byte": "uint8_t"}
 
 
@@ -46,7 +47,9 @@ def main(module, bits, out):
     lines = list(active_lines(open(module).read(), win64))
     header = ["// Written by declares.py from %s (%s-bit Office): do not edit." % (module.split("/")[-1], bits),
               "#pragma once", "#include <stdint.h>", "#if defined(_M_IX86)", "#define VBA_CALL __stdcall", "#else",
-              "#define VBA_CALL", "#endif", "#pragma pack(push, 4)"]
+              "#define VBA_CALL", "#endif", "#pragma pack(push, 4)",
+              "// VBA's Currency: 64 bits, shown as the integer they hold divided by 10 000.",
+              "struct VbaCurrency { int64_t scaled; };"]
     names = []
     in_type = None
     for line in lines:

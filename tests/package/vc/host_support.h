@@ -1,7 +1,8 @@
 // What a host built by Visual C++ 7.0 with MFC as a DLL has and the test
-// host needs, without a C runtime's or MFC's headers: MFC's CString after
-// ATL's layout, with a string manager that counts; MSVCR70.DLL's heap; the
-// few Win32 calls the test makes.
+// hosts need, without a C runtime's or MFC's headers: MFC's CString after
+// ATL's layout, with a string manager that counts; the C runtime's heap
+// (MSVCR70.DLL's, or the one build_msvc_host.sh --runtime names); the few
+// Win32 calls the tests make; the class OvrinComm.
 #pragma once
 
 typedef __SIZE_TYPE__ size_t;
@@ -19,7 +20,7 @@ struct MeasureRecord {
   int value2;
 };
 
-// ---- MSVCR70.DLL ----
+// ---- The C runtime (MSVCR70.DLL) ----
 struct HeapEntry {
   int* entry;
   size_t size;
@@ -31,12 +32,14 @@ void* realloc(void* block, size_t size);
 void free(void* block);
 int printf(const char* format, ...);
 int _heapwalk(HeapEntry* entry);
+int _heapchk();
 }
+const int kHeapOk = -2;  // _HEAPOK
 void* operator new(size_t size);
 void operator delete(void* block) noexcept;
 inline void* operator new(size_t, void* place) noexcept { return place; }
 
-// Blocks in use in MSVCR70's heap.
+// Blocks in use in the C runtime's heap.
 inline int HeapBlocksInUse() {
   HeapEntry entry{nullptr, 0, 0};
   int used = 0;
@@ -52,6 +55,7 @@ inline int HeapBlocksInUse() {
 #define HOST_API __declspec(dllimport)
 #define HOST_THISCALL
 #endif
+typedef void* Block;
 struct MSG {
   HWND window;
   unsigned message;
@@ -66,6 +70,10 @@ HWND HOST_API CreateWindowExA(unsigned long exStyle, const char* className, cons
 int HOST_API PeekMessageA(MSG* message, HWND window, unsigned first, unsigned last, unsigned remove);
 void HOST_API Sleep(unsigned long milliseconds);
 int HOST_API CloseHandle(HANDLE handle);
+HANDLE HOST_API HeapCreate(unsigned long options, size_t initialSize, size_t maximumSize);
+Block HOST_API HeapAlloc(HANDLE heap, unsigned long flags, size_t size);
+int HOST_API HeapValidate(HANDLE heap, unsigned long flags, const void* block);
+int HOST_API HeapDestroy(HANDLE heap);
 void HOST_API ExitProcess(unsigned code);
 }
 const HWND kMessageOnly = reinterpret_cast<HWND>(-3);
@@ -218,6 +226,36 @@ inline bool Equal(const CString& text, const char* expected) {
   while (expected[length] != 0) ++length;
   return text.Data()->nDataLength == length && Equal(text.m_pszData, expected);
 }
+
+// ---- The class, as its interface declares it ----
+class __declspec(dllimport) OvrinComm {
+ public:
+  OvrinComm();
+  OvrinComm(const OvrinComm& other);
+  OvrinComm& operator=(const OvrinComm& other);
+  virtual ~OvrinComm();
+  int Open(CString& port, HWND notifyWindow);
+  int Close();
+  int DistanceMeasure();
+  void SetListen(int listen);
+  int SendCommand(unsigned a, unsigned b, unsigned c);
+
+  MeasureRecord measurement;
+
+ private:
+  friend struct Private;  // the test's way in, as a friend of a host's own might be
+  HANDLE FindAndOpen(CString& port);
+  int SendMsg(HANDLE port, CString text);
+
+  int isOpen;
+  HANDLE portHandle;
+  HWND notifyWindow;
+  HANDLE listenEvent;
+  HANDLE idleEvent;
+  CWinThread* receiveThread;
+};
+
+__declspec(dllimport) void DescError(int* (*codeSource)(), char* buffer, int bufferLength);
 
 // What Visual C++ compiles delete[] of a class with a virtual destructor to:
 // its deleting destructor through the vtable, flags 3.

@@ -1,39 +1,12 @@
 // A host as Visual C++ 7.0 builds one with MFC used as a DLL: the class
 // declared as its interface gives it, MFC's CString reproduced from ATL's
 // layout with a string manager that counts what it hands out and takes back,
-// new and delete from MSVCR70.DLL. Compiled by clang for Visual C++'s ABI,
-// linked by lld-link against Ovrin70.lib. The meter is on COM12, the only
-// port listed. Prints what it checks; the exit status is the failure count.
+// new and delete from MSVCR70.DLL, and a plugin DLL on MSVCR71.DLL
+// (vc_plugin.cpp). Compiled by clang for Visual C++'s ABI, linked by lld-link
+// against Ovrin70.lib and the plugin's import library. The meter is on COM12,
+// the only port listed. Prints what it checks; the exit status is the failure
+// count.
 #include "host_support.h"
-
-class __declspec(dllimport) OvrinComm {
- public:
-  OvrinComm();
-  OvrinComm(const OvrinComm& other);
-  OvrinComm& operator=(const OvrinComm& other);
-  virtual ~OvrinComm();
-  int Open(CString& port, HWND notifyWindow);
-  int Close();
-  int DistanceMeasure();
-  void SetListen(int listen);
-  int SendCommand(unsigned a, unsigned b, unsigned c);
-
-  MeasureRecord measurement;
-
- private:
-  friend struct Private;  // the test's way in, as a friend of a host's own might be
-  HANDLE FindAndOpen(CString& port);
-  int SendMsg(HANDLE port, CString text);
-
-  int isOpen;
-  HANDLE portHandle;
-  HWND notifyWindow;
-  HANDLE listenEvent;
-  HANDLE idleEvent;
-  CWinThread* receiveThread;
-};
-
-__declspec(dllimport) void DescError(int* (*codeSource)(), char* buffer, int bufferLength);
 
 struct Private {
   static HANDLE FindAndOpen(OvrinComm& comm, CString& port) { return comm.FindAndOpen(port); }
@@ -42,6 +15,16 @@ struct Private {
 };
 
 CountingManager gManager;
+
+// The plugin on MSVCR71.DLL (vc_plugin.cpp).
+extern "C" {
+__declspec(dllimport) OvrinComm* PluginNew();
+__declspec(dllimport) void PluginDelete(OvrinComm* comm);
+__declspec(dllimport) void PluginDeleteArray(OvrinComm* first);
+__declspec(dllimport) void* HOST_THISCALL PluginTailDelete(OvrinComm* comm, unsigned flags);
+__declspec(dllimport) int PluginHeapBlocks();
+__declspec(dllimport) int PluginHeapSound();
+}
 
 namespace {
 
@@ -106,22 +89,54 @@ void Connection(HWND window) {
   CloseHandle(handle);
 }
 
-// delete through the vtable gives the memory back to MSVCR70's heap; so does
-// Visual C++'s array delete (the deleting destructor with flags 3).
-void Deleting() {
-  const int before = HeapBlocksInUse();
-  OvrinComm* single = new OvrinComm;
-  Check(HeapBlocksInUse() == before + 1, "new took a block of MSVCR70's heap");
-  delete single;
-  Check(HeapBlocksInUse() == before, "delete gave it back");
+// delete through the vtable gives the memory back to the C runtime whose
+// heap holds it, whichever module deletes: this program (MSVCR70.DLL) and a
+// plugin on MSVCR71.DLL (vc_plugin.cpp) delete what the other made, once in
+// a delete the plugin tail-calls (it returns here, to a module on MSVCR70),
+// and an array made by new[] here is deleted[] there. Both heaps balance and
+// stay sound.
+struct HeapCounts {
+  int ours;    // blocks in use in MSVCR70's heap
+  int theirs;  // in MSVCR71's
+  bool operator==(const HeapCounts& other) const { return ours == other.ours && theirs == other.theirs; }
+};
+HeapCounts Now() { return {HeapBlocksInUse(), PluginHeapBlocks()}; }
+bool Sound() { return _heapchk() == kHeapOk && PluginHeapSound(); }
 
+void Deleting() {
+  HeapCounts before = Now();
+  OvrinComm* made = new OvrinComm;
+  Check(Now() == HeapCounts{before.ours + 1, before.theirs}, "new took a block of MSVCR70's heap");
+  delete made;
+  Check(Now() == before && Sound(), "delete gave it back");
+  PluginDelete(new OvrinComm);
+  Check(Now() == before && Sound(), "made here, deleted by the plugin on MSVCR71: back to MSVCR70's heap");
+  before = Now();
+  made = PluginNew();
+  Check(Now() == HeapCounts{before.ours, before.theirs + 1}, "the plugin's new took a block of MSVCR71's heap");
+  delete made;
+  Check(Now() == before && Sound(), "made by the plugin, deleted here: back to MSVCR71's heap");
+  before = Now();
+  PluginTailDelete(PluginNew(), 1);
+  Check(Now() == before && Sound(), "a delete the plugin tail-called, returning here: back to MSVCR71's heap");
+
+  before = Now();
   const unsigned count = 3;
   void* block = operator new(sizeof(__SIZE_TYPE__) + count * sizeof(OvrinComm));
   *static_cast<__SIZE_TYPE__*>(block) = count;
   OvrinComm* array = reinterpret_cast<OvrinComm*>(static_cast<__SIZE_TYPE__*>(block) + 1);
   for (unsigned i = 0; i < count; ++i) new (&array[i]) OvrinComm;
-  CallDeletingDestructor(array, 3);
-  Check(HeapBlocksInUse() == before, "an array deleted through the vtable gave its block back");
+  PluginDeleteArray(array);
+  Check(Now() == before && Sound(), "new[] here, delete[] by the plugin: back to MSVCR70's heap");
+
+  // A heap of the program's own, as a runtime linked into it has: no loaded
+  // runtime holds the block, so the object is destroyed and the block stays.
+  HANDLE own = HeapCreate(0, 0, 0);
+  OvrinComm* kept = new (HeapAlloc(own, 0, sizeof(OvrinComm))) OvrinComm;
+  CallDeletingDestructor(kept, 1);
+  Check(Now() == before && HeapValidate(own, 0, kept) && HeapValidate(own, 0, nullptr),
+        "a block of a heap no runtime has: left to the program");
+  HeapDestroy(own);
 }
 
 }  // namespace
