@@ -13,7 +13,7 @@ import json
 import os
 import sys
 
-import counts
+import hosts
 
 BUILD = os.path.abspath(sys.argv[1])
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -23,18 +23,15 @@ ALLOWED_RISE = 1.10
 def main():
     with open(os.path.join(HERE, "instructions_baseline.json")) as file:
         baseline = json.load(file)
-    ours = os.path.join(BUILD, "ovrin_host")
-    measured = {path: counts.per_line(counts.instructions, BUILD, (path, [ours, path], {}))
-                for path in ("handler", "queue")}
+    found = {peer[0]: peer for peer in hosts.peers(BUILD)}
+    measured = {path: hosts.per_line(hosts.instructions, BUILD, found["ovrin " + path]) for path in ("handler", "queue")}
     failed = False
     for path, figure in measured.items():
         ratio = figure / baseline[path]
         print("%-8s %6.0f instructions per line, %.2f of the baseline's %d" % (path, figure, ratio, baseline[path]))
         failed |= ratio > ALLOWED_RISE
-    peer = os.path.join(BUILD, "libserialport_host")
-    if os.path.exists(peer):
-        shims = ":".join([os.path.join(BUILD, "libpty_shim.so"), os.path.join(BUILD, "shim", "$LIB", "libtiocm_shim.so")])
-        figure = counts.per_line(counts.instructions, BUILD, ("libserialport", [peer, "{port}"], {"LD_PRELOAD": shims}))
+    if "libserialport" in found:
+        figure = hosts.per_line(hosts.instructions, BUILD, found["libserialport"])
         print("libserialport's read loop: %.0f instructions per line" % figure)
     if failed:
         print("more than %d %% above the baseline: find the new work per line, or, if it is worth it, "

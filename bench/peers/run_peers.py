@@ -5,8 +5,8 @@ idle wake-ups, round trip, and the cost of a search.
 
     run_peers.py BUILD_DIR [--smoke] [--runs N]
 
---runs repeats the paced feed N times (3 by default), every host once per run
-in turn, and gives each ratio as its median and its spread over the runs.
+--runs repeats the paced feed N times (5 by default), every host once per run
+in turn, and gives each ratio as its median and its range over the runs.
 --smoke runs a few hundred lines and short waits, to keep the script working.
 """
 import os
@@ -17,12 +17,11 @@ import sys
 import tempfile
 import time
 
-import counts
+import hosts
 
 BUILD = os.path.abspath(sys.argv[1])
 SMOKE = "--smoke" in sys.argv
-RUNS = int(sys.argv[sys.argv.index("--runs") + 1]) if "--runs" in sys.argv else 1 if SMOKE else 3
-HERE = os.path.dirname(os.path.abspath(__file__))
+RUNS = int(sys.argv[sys.argv.index("--runs") + 1]) if "--runs" in sys.argv else 1 if SMOKE else 5
 PACED = 300 if SMOKE else 2000  # lines 5 ms apart
 FLOOD = 500 if SMOKE else 20000
 IDLE_S = 1 if SMOKE else 10
@@ -37,21 +36,9 @@ WIRE_NS = 20 * 10 * 1e9 / 9600  # "g" CR LF and a 17-byte reply at 9600 baud
 PAIRS = [("ovrin handler", "libserialport"), ("ovrin queue", "pyserial")]
 
 
-def peers():
-    ours = os.path.join(BUILD, "ovrin_host")
-    found = [("ovrin handler", [ours, "handler"], {}), ("ovrin queue", [ours, "queue"], {})]
-    found.append(("pyserial", [sys.executable, os.path.join(HERE, "pyserial_host.py"), "{port}"], {}))
-    lsp = os.path.join(BUILD, "libserialport_host")
-    if os.path.exists(lsp):
-        shims = [os.path.join(BUILD, "libpty_shim.so"), os.path.join(BUILD, "shim", "$LIB", "libtiocm_shim.so")]
-        found.append(("libserialport", [lsp, "{port}"], {"LD_PRELOAD": ":".join(shims)}))
-    return found
-
-
 def run_host(peer, meter, mode, count, config):
-    _name, command, extra = peer
-    argv = [part.format(port=meter.port) for part in command] + [mode, str(count)]
-    return subprocess.Popen(argv, env=counts.host_env(meter, config, extra), stdout=subprocess.PIPE, text=True)
+    return subprocess.Popen(hosts.command_line(peer, meter, mode, count), env=hosts.host_env(meter, config, peer[2]),
+                            stdout=subprocess.PIPE, text=True)
 
 
 def results(process):
@@ -87,7 +74,7 @@ def paced(peer, config):
     """Latency and CPU per line of PACED lines 5 ms apart. The CPU is what the
     scheduler's nanosecond counters of all the host's threads (its
     CLOCK_PROCESS_CPUTIME_ID) add from its "g" to its last line."""
-    meter = counts.Meter(BUILD, "--stream", str(PACED), "--interval-us", str(counts.INTERVAL_US))
+    meter = hosts.Meter(BUILD, "--stream", str(PACED), "--interval-us", str(hosts.INTERVAL_US))
     received, cpu = results(run_host(peer, meter, "stream", PACED, config))
     sent = meter.sent()
     meter.stop()
@@ -98,13 +85,13 @@ def paced(peer, config):
 
 def measure(peer, config):
     row = {}
-    meter = counts.Meter(BUILD, "--stream", str(FLOOD))
+    meter = hosts.Meter(BUILD, "--stream", str(FLOOD))
     received, cpu = results(run_host(peer, meter, "stream", FLOOD, config))
     meter.stop()
     row["flood_cpu"] = cpu / 1e6 / (FLOOD / 1000)
     row["lost"] = FLOOD - len(received)
 
-    meter = counts.Meter(BUILD)
+    meter = hosts.Meter(BUILD)
     host = run_host(peer, meter, "idle", IDLE_S + 3, config)
     time.sleep(2)  # opened and settled
     before = task_stats(host.pid)
@@ -116,7 +103,7 @@ def measure(peer, config):
     row["idle_cpu"] = (after[1] - before[1]) * 1000 / os.sysconf("SC_CLK_TCK")
 
     for label, args in (("rt", ["--echo"]), ("rt9600", ["--echo", "--baud", "9600"])):
-        meter = counts.Meter(BUILD, *args)
+        meter = hosts.Meter(BUILD, *args)
         trips, _ = results(run_host(peer, meter, "roundtrip", ROUND_TRIPS, config))
         meter.stop()
         row[label] = statistics.median(ns for _, ns in trips) / 1000 if trips else float("nan")
@@ -124,9 +111,9 @@ def measure(peer, config):
     # Deterministic counts. An interpreter under valgrind is too slow for
     # lines 5 ms apart, so pyserial's instructions are not counted.
     nan = float("nan")
-    row["syscalls"] = counts.per_line(counts.system_calls, BUILD, peer, *COUNTED) if shutil.which("strace") else nan
+    row["syscalls"] = hosts.per_line(hosts.system_calls, BUILD, peer, *COUNTED) if shutil.which("strace") else nan
     countable = shutil.which("valgrind") and not SMOKE and peer[0] != "pyserial"
-    row["instructions"] = counts.per_line(counts.instructions, BUILD, peer, *COUNTED) if countable else nan
+    row["instructions"] = hosts.per_line(hosts.instructions, BUILD, peer, *COUNTED) if countable else nan
     return row
 
 
@@ -137,7 +124,7 @@ def spread(values, digits):
 
 
 def main():
-    found = peers()
+    found = hosts.peers(BUILD)
     runs = {peer[0]: [] for peer in found}
     rows = {}
     with tempfile.TemporaryDirectory() as config:

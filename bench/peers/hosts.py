@@ -1,15 +1,31 @@
-"""Figures of a host's receive path that the machine's load does not change:
-instructions per line (valgrind's callgrind) and system calls per line
-(strace). Each is the difference between two paced feeds of different length
-divided by the lines between them, so that starting, opening and closing
-cancel out; the lines come 5 ms apart, one per read, as the meter sends them.
+"""The hosts of the peer benchmarks, the meter they read, and the figures of
+their receive path that the machine's load does not change: instructions per
+line (valgrind's callgrind) and system calls per line (strace). Each is the
+difference between two paced feeds of different length divided by the lines
+between them, so that starting, opening and closing cancel out; the lines
+come 5 ms apart, one per read, as the meter sends them.
 """
 import os
 import re
 import subprocess
+import sys
 import tempfile
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 INTERVAL_US = 5000
+
+
+def peers(build):
+    """(name, command, environment) of every host this build can run: ours by
+    its two paths, pyserial, and libserialport when it was built."""
+    ours = os.path.join(build, "ovrin_host")
+    found = [("ovrin handler", [ours, "handler"], {}), ("ovrin queue", [ours, "queue"], {})]
+    found.append(("pyserial", [sys.executable, os.path.join(HERE, "pyserial_host.py"), "{port}"], {}))
+    lsp = os.path.join(build, "libserialport_host")
+    if os.path.exists(lsp):
+        shims = [os.path.join(build, "libpty_shim.so"), os.path.join(build, "shim", "$LIB", "libtiocm_shim.so")]
+        found.append(("libserialport", [lsp, "{port}"], {"LD_PRELOAD": ":".join(shims)}))
+    return found
 
 
 class Meter:
@@ -36,15 +52,18 @@ def host_env(meter, config, extra):
     return dict(os.environ, OVRIN_SERIAL_PORTS=meter.port, XDG_CONFIG_HOME=config, **extra)
 
 
+def command_line(peer, meter, mode, count):
+    return [part.format(port=meter.port) for part in peer[1]] + [mode, str(count)]
+
+
 def run_quiet(build, peer, lines, wrapper):
     """Runs a host (a peer: name, command, environment) in its quiet mode
     under `wrapper` on a paced feed of `lines` lines; its stderr."""
-    _name, command, extra = peer
     meter = Meter(build, "--stream", str(lines), "--interval-us", str(INTERVAL_US))
     try:
         with tempfile.TemporaryDirectory() as config:
-            argv = wrapper + [part.format(port=meter.port) for part in command] + ["quiet", str(lines)]
-            done = subprocess.run(argv, env=host_env(meter, config, extra), capture_output=True, text=True,
+            done = subprocess.run(wrapper + command_line(peer, meter, "quiet", lines),
+                                  env=host_env(meter, config, peer[2]), capture_output=True, text=True,
                                   timeout=600, check=False)
     finally:
         meter.stop()
