@@ -9,7 +9,8 @@
 set -euo pipefail
 . "$(dirname "$0")/machine.sh"
 packages=(cmake ninja-build g++ make pkg-config python3 python3-serial libgtest-dev libgmock-dev libbenchmark-dev
-          libserialport-dev libcli11-dev dpkg-dev doxygen clang-format clang-tidy libx11-dev libxtst-dev libqrcodegencpp-dev)
+          libserialport-dev libcli11-dev dpkg-dev doxygen clang-format clang-tidy libx11-dev libxtst-dev libqrcodegencpp-dev
+          valgrind strace)
 packages32=()
 if [ "${1:-}" != "--native" ]; then
   # The Windows builds, run under Wine. The page of ovrin serve is tested in

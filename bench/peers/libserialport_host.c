@@ -2,7 +2,7 @@
  * read, doing the host's job (send "g", be told of each reply line, decode
  * it). Same modes and output as ovrin_host.
  *
- *   libserialport_host PORT stream N | roundtrip N | idle SECONDS */
+ *   libserialport_host PORT stream N | quiet N | roundtrip N | idle SECONDS */
 #include <libserialport.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     /* Listening means waiting for input; nothing comes. */
     long long until = NowNs() + count * 1000000000LL;
     while (NowNs() < until) sp_wait(gEvents, (unsigned)((until - NowNs()) / 1000000) + 1);
-  } else if (strcmp(argv[2], "stream") == 0) {
+  } else if (strcmp(argv[2], "stream") == 0 || strcmp(argv[2], "quiet") == 0) {
     cpuStart = Clock(CLOCK_PROCESS_CPUTIME_ID);
     sp_blocking_write(gPort, "g\r\n", 3, 1000);
     for (; done < count; ++done) {
@@ -86,7 +86,11 @@ int main(int argc, char** argv) {
     }
   }
   sp_close(gPort);
-  for (i = 0; i < done; ++i) printf("%ld %lld\n", sequences[i], values[i]);
+  if (strcmp(argv[2], "quiet") == 0) {
+    printf("# lines %ld\n", done);
+  } else {
+    for (i = 0; i < done; ++i) printf("%ld %lld\n", sequences[i], values[i]);
+  }
   printf("# cpu %lld\n", cpuEnd - cpuStart);
   return 0;
 }

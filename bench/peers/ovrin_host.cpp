@@ -6,7 +6,9 @@
 //             pyserial host is handed lines by its ReaderThread)
 //
 //   ovrin_host PATH stream N       one "g", then N lines: prints "sequence receipt_ns" per line
-//                                  and "# cpu NS", the process CPU time they took
+//                                  and "# cpu NS", the CPU time of all its threads they took
+//   ovrin_host PATH quiet N        the same, printing only "# lines COUNT" and "# cpu NS", so
+//                                  that the work per line is the receiving alone
 //   ovrin_host PATH roundtrip N    N times "g" and its reply: prints "i round_trip_ns"
 //   ovrin_host PATH idle SECONDS   open and listen, nothing else
 // The port comes from OVRIN_SERIAL_PORTS, set by the runner.
@@ -85,7 +87,8 @@ long long NextFromQueue(const OvrinComm& meter, long* value) {
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
   const bool handler = std::string(argv[1]) == "handler";
-  const std::string mode = argv[2];
+  const bool quiet = std::string(argv[2]) == "quiet";
+  const std::string mode = quiet ? "stream" : argv[2];
   const long count = std::atol(argv[3]);
   OvrinComm meter;
   Handled handled;
@@ -129,7 +132,11 @@ int main(int argc, char** argv) {
   }
   meter.Close();
   if (handler && mode == "stream") seen = handled.seen;
-  for (const auto& line : seen) std::printf("%ld %lld\n", line.first, line.second);
+  if (quiet) {
+    std::printf("# lines %zu\n", seen.size());
+  } else {
+    for (const auto& line : seen) std::printf("%ld %lld\n", line.first, line.second);
+  }
   std::printf("# cpu %lld\n", cpuEnd - cpuStart);
   return 0;
 }

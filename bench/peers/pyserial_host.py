@@ -2,7 +2,7 @@
 LineReader, doing the host's job (send "g", be told of each reply line,
 decode it). Same modes and output as ovrin_host.
 
-    pyserial_host.py PORT stream N | roundtrip N | idle SECONDS
+    pyserial_host.py PORT stream N | quiet N | roundtrip N | idle SECONDS
 """
 import sys
 import threading
@@ -12,6 +12,8 @@ import serial
 import serial.threaded
 
 port, mode, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+quiet = mode == "quiet"
+mode = "stream" if quiet else mode
 seen = []
 cpu = 0
 arrived = threading.Event()
@@ -49,6 +51,9 @@ with serial.threaded.ReaderThread(link, Lines) as protocol:
                 break
             results.append((i, seen[-1][1] - start))
         seen = results
-for sequence, value in seen:
-    print(sequence, value)
+if quiet:
+    print("# lines", len(seen))
+else:
+    for sequence, value in seen:
+        print(sequence, value)
 print("# cpu", cpu)

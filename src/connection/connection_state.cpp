@@ -98,8 +98,10 @@ void ConnectionState::Deliver(const MeasureRecord& record, const char* line, std
     invoke = invoke_;
     target = target_;
     context = context_;
-    monitor_.WakeAll();
   }
+  // Waiters are woken once the lock is free: woken inside it, each would
+  // only wait for the lock next.
+  monitor_.WakeAll();
   if (invoke != nullptr) invoke(reading, target, context);
   SetListening(false);
   if (run_.window != nullptr) platform::PostNotification(run_.window, WM_MEASURE_READY, 1, 0);

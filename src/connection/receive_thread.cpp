@@ -23,32 +23,29 @@ bool ReceiveUntilStopped(ConnectionState& state, platform::Event* event) {
   platform::Port* const port = state.Run().portHandle;
   LineAssembler lines;
   int emptyPasses = 0;
-  bool readFirst = true;
+  // What is queued already is read at once; only an empty queue is waited on.
+  bool queued = true;
   do {
-    // What is queued is read at once; only an empty queue is waited on.
-    if (readFirst) {
-      const std::size_t asked = lines.SpaceLeft();
-      const long received = platform::ReadQueued(port, event, lines.Space(), asked);
-      if (received < 0) return !state.IsOpen();
-      if (received > 0) {
-        // Every line this read completes was received now.
-        const Receipt receipt{platform::UtcNowNs(), platform::MonotonicNowNs()};
-        state.TraceBytes(TraceKind::kReceived, lines.Space(), static_cast<std::size_t>(received));
-        // Decoded aside and copied in one step with its reading: a host
-        // reading the record sees the old or the new one, never a mix.
-        lines.Commit(static_cast<std::size_t>(received), [&](const char* line, std::size_t length) {
-          state.Deliver(ParseReply(line), line, length, receipt);
-        });
-        emptyPasses = 0;
-        // A read that left space took all that was queued: wait, without
-        // asking once more for nothing.
-        readFirst = static_cast<std::size_t>(received) == asked;
-        continue;
-      }
+    const std::size_t asked = lines.SpaceLeft();
+    const long received = queued ? platform::ReadQueued(port, event, lines.Space(), asked)
+                                 : platform::ReadWhenQueued(port, event, lines.Space(), asked);
+    if (received < 0) return !state.IsOpen();
+    if (received == 0) {
+      if (!queued && ++emptyPasses > kEmptyPassesBeforeThrottle) platform::SleepMs(kThrottleMs);
+      queued = false;
+      continue;
     }
-    readFirst = true;
-    if (platform::WaitForInput(port, event, -1) == platform::WaitResult::kFailed) return !state.IsOpen();
-    if (++emptyPasses > kEmptyPassesBeforeThrottle) platform::SleepMs(kThrottleMs);
+    // Every line this read completes was received now.
+    const Receipt receipt{platform::UtcNowNs(), platform::MonotonicNowNs()};
+    state.TraceBytes(TraceKind::kReceived, lines.Space(), static_cast<std::size_t>(received));
+    // Decoded aside and copied in one step with its reading: a host
+    // reading the record sees the old or the new one, never a mix.
+    lines.Commit(static_cast<std::size_t>(received),
+                 [&](const char* line, std::size_t length) { state.Deliver(ParseReply(line), line, length, receipt); });
+    emptyPasses = 0;
+    // A read that left space took all that was queued: wait, without
+    // asking once more for nothing.
+    queued = static_cast<std::size_t>(received) == asked;
   } while (state.IsOpen());
   return true;
 }

@@ -63,8 +63,13 @@ enum class WaitResult {
 // manual-reset event for this wait (Windows signals it; POSIX needs none). No
 // wait is left pending on return.
 WaitResult WaitForInput(Port* port, Event* event, int timeoutMs);
-// Ends every pending WaitForInput on the port at once, and makes later ones
-// return at once until ConfigureForMeter re-arms the port.
+// The receive thread's wait and read in one: waits without limit until input
+// is queued, then reads up to `capacity` bytes of it (`event` as for
+// WaitForInput). Bytes read; 0 when the wait was woken or found nothing to
+// read (look again); -1 when the link is gone.
+long ReadWhenQueued(Port* port, Event* event, char* buffer, std::size_t capacity);
+// Ends every pending WaitForInput and ReadWhenQueued on the port at once, and
+// makes later ones return at once until ConfigureForMeter re-arms the port.
 void WakeWaiters(Port* port);
 
 enum class WriteResult {

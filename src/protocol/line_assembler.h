@@ -26,7 +26,11 @@ class LineAssembler {
     fill_ += count;
     std::size_t lineStart = 0;
     for (std::size_t i = scanFrom_; i + 1 < fill_; ++i) {
-      if (buffer_[i] != '\r' || buffer_[i + 1] != '\n') continue;
+      // The next CR with a byte after it: one search per line, not a test per byte.
+      const void* cr = std::memchr(buffer_ + i, '\r', fill_ - 1 - i);
+      if (cr == nullptr) break;
+      i = static_cast<std::size_t>(static_cast<const char*>(cr) - buffer_);
+      if (buffer_[i + 1] != '\n') continue;
       buffer_[i] = '\0';
       if (!discarding_) onLine(static_cast<const char*>(buffer_ + lineStart), i - lineStart);
       discarding_ = false;

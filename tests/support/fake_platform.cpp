@@ -220,6 +220,12 @@ WaitResult WaitForInput(Port* port, Event*, int timeoutMs) {
   return port->lost && port->received.empty() && !port->woken ? WaitResult::kFailed : WaitResult::kReady;
 }
 
+// The scripted wait, then the read: waitResults script both.
+long ReadWhenQueued(Port* port, Event* event, char* buffer, std::size_t capacity) {
+  if (WaitForInput(port, event, kNoTimeLimit) == WaitResult::kFailed) return -1;
+  return ReadQueued(port, event, buffer, capacity);
+}
+
 void WakeWaiters(Port* port) {
   Hold hold(fake::gLock);
   port->woken = true;

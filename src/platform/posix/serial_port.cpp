@@ -1,10 +1,12 @@
-// Serial ports on POSIX: termios for the line, poll for waits, an eventfd that
-// wakes waiters when the connection closes.
+// Serial ports on POSIX: termios for the line, poll for the search's waits,
+// a blocking read for the receive thread's, an eventfd and a non-blocking
+// switch that wake them when the connection closes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,7 +21,8 @@ namespace ovrin {
 namespace platform {
 
 struct Port {
-  int fd;
+  int fd;      // non-blocking: reads and writes that never wait
+  int readFd;  // the same tty, blocking until WakeWaiters: the receive thread's wait and read
   int wakeFd;  // readable once WakeWaiters was called, until re-armed
 };
 
@@ -44,6 +47,26 @@ int QueuedOutput(int fd) {
 int QueuedInput(int fd) {
   int queued = 0;
   return ioctl(fd, FIONREAD, &queued) == 0 && queued > 0 ? queued : 0;
+}
+
+// Opens `name` once more, read-only, and checks that it is the device `fd`
+// holds (the name could have been replaced in between); -1 with errno set.
+int OpenSameTty(const std::string& name, int fd) {
+  const int again = open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (again < 0) return -1;
+  struct stat first {};
+  struct stat second {};
+  if (fstat(fd, &first) != 0 || fstat(again, &second) != 0 || first.st_rdev != second.st_rdev) {
+    close(again);
+    errno = EBUSY;
+    return -1;
+  }
+  return again;
+}
+
+void SetBlocking(int fd, bool blocking) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
 }  // namespace
@@ -73,13 +96,23 @@ Port* OpenPort(const std::string& name, OpenFailure* failure) {
     close(fd);
     return fail(error);
   }
+  // A description of its own for the receive thread, whose reads block
+  // while the search's and the writes never do; opened before TIOCEXCL,
+  // which would refuse it.
+  const int readFd = OpenSameTty(name, fd);
+  if (readFd < 0) {
+    const int error = errno;
+    close(fd);
+    return fail(error);
+  }
   ioctl(fd, TIOCEXCL);
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  Port* port = wakeFd >= 0 ? new (std::nothrow) Port{fd, wakeFd} : nullptr;
+  Port* port = wakeFd >= 0 ? new (std::nothrow) Port{fd, readFd, wakeFd} : nullptr;
   if (port == nullptr) {
     const int error = wakeFd < 0 ? errno : ENOMEM;
     if (wakeFd >= 0) close(wakeFd);
     ioctl(fd, TIOCNXCL);
+    close(readFd);
     close(fd);
     return fail(error);
   }
@@ -96,7 +129,8 @@ bool ConfigureForMeter(Port* port) {
   settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
   settings.c_cflag |= CS8 | CREAD | CLOCAL;
-  settings.c_cc[VMIN] = 0;
+  // A blocking read returns as soon as one byte is there, with all that is.
+  settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
   cfsetispeed(&settings, B9600);
   cfsetospeed(&settings, B9600);
@@ -104,6 +138,7 @@ bool ConfigureForMeter(Port* port) {
   std::uint64_t drained = 0;
   while (read(port->wakeFd, &drained, sizeof drained) > 0) {
   }
+  SetBlocking(port->readFd, true);
   return true;
 }
 
@@ -135,10 +170,27 @@ WaitResult WaitForInput(Port* port, Event* /*event*/, int timeoutMs) {
   }
 }
 
+long ReadWhenQueued(Port* port, Event* event, char* buffer, std::size_t capacity) {
+  // One system call per wake where poll and read would be two.
+  const ssize_t n = read(port->readFd, buffer, capacity);
+  if (n > 0) return static_cast<long>(n);
+  if (n < 0) return errno == EAGAIN || errno == EINTR ? 0 : -1;
+  // A blocking read returns nothing only from a hung-up tty, once what it
+  // held has been read; the wait tells that apart from a wake.
+  return WaitForInput(port, event, 0) == WaitResult::kFailed ? -1 : 0;
+}
+
 void WakeWaiters(Port* port) {
   const std::uint64_t one = 1;
   // The eventfd stays readable: every later wait returns at once too.
   (void)!write(port->wakeFd, &one, sizeof one);
+  // A read blocked for its first byte looks at its description's flags again
+  // whenever Linux's line discipline wakes the tty's readers, as a change of
+  // settings does (here to the same ones): finding it non-blocking, it
+  // returns. No signal is needed; those belong to the host.
+  SetBlocking(port->readFd, false);
+  termios settings{};
+  if (tcgetattr(port->fd, &settings) == 0) tcsetattr(port->fd, TCSANOW, &settings);
 }
 
 WriteResult WritePort(Port* port, Event* /*event*/, const void* data, std::uint32_t size, int timeoutMs,
@@ -176,6 +228,7 @@ void ClosePort(Port* port, PendingOutput output) {
   ioctl(port->fd, TIOCNXCL);
   flock(port->fd, LOCK_UN);
   close(port->fd);
+  close(port->readFd);
   close(port->wakeFd);
   delete port;
 }

@@ -147,6 +147,12 @@ WaitResult WaitForInput(Port* meter, Event* event, int timeoutMs) {
   return GetLastError() == ERROR_OPERATION_ABORTED ? WaitResult::kReady : WaitResult::kFailed;
 }
 
+// The overlapped wait for port events, then the read of what it announced.
+long ReadWhenQueued(Port* port, Event* event, char* buffer, std::size_t capacity) {
+  if (WaitForInput(port, event, kNoTimeLimit) == WaitResult::kFailed) return -1;
+  return ReadQueued(port, event, buffer, capacity);
+}
+
 void WakeWaiters(Port* port) { SetCommMask(Win(port), 0); }
 
 WriteResult WritePort(Port* meter, Event* event, const void* data, std::uint32_t size, int timeoutMs,
