@@ -73,4 +73,28 @@ TEST(ReadWhenQueued, ReturnsWhatArrivesAndEndsWhenWoken) {
   platform::ClosePort(port, platform::PendingOutput::kDiscard);
 }
 
+// The receive thread's signals: those sent to the process stay blocked, and
+// so does any the host blocks in the thread that opens (one it takes with
+// sigwaitinfo on a thread of its own); a runtime's thread-directed stop
+// signals and the faults stay open.
+TEST(StartThreadSuspended, BlocksWhatTheHostBlocksAndWhatIsSentToTheProcess) {
+  sigset_t hostOwned;
+  sigemptyset(&hostOwned);
+  sigaddset(&hostOwned, SIGRTMIN);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &hostOwned, &before);
+  sigset_t seen;
+  platform::Thread* thread = platform::StartThreadSuspended(
+      [](void* mask) -> unsigned { return pthread_sigmask(SIG_BLOCK, nullptr, static_cast<sigset_t*>(mask)); }, &seen);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_NE(thread, nullptr);
+  platform::ResumeThread(thread);
+  platform::JoinThread(thread);
+  EXPECT_EQ(sigismember(&seen, SIGRTMIN), 1);
+  EXPECT_EQ(sigismember(&seen, SIGINT), 1);
+  EXPECT_EQ(sigismember(&seen, SIGPWR), 0);
+  EXPECT_EQ(sigismember(&seen, SIGRTMIN + 1), 0);
+  EXPECT_EQ(sigismember(&seen, SIGSEGV), 0);
+}
+
 }  // namespace

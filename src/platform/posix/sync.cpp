@@ -134,7 +134,10 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
   sigset_t blocked;
   sigset_t previous;
   SignalsToBlock(&blocked);
-  pthread_sigmask(SIG_SETMASK, &blocked, &previous);
+  // Added to what the creating thread blocks: a signal the host keeps for a
+  // thread of its own (blocked everywhere else, taken with sigwaitinfo) must
+  // never land here, where its default action would end the process.
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   const int created = pthread_create(&thread->id, nullptr, RunWhenResumed, thread);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (created != 0) {
