@@ -43,6 +43,7 @@ struct XLibrary {
   decltype(&XkbGetState) GetState;
   decltype(&XkbLockModifiers) LockModifiers;
   decltype(&XkbLatchModifiers) LatchModifiers;
+  decltype(&XkbLockGroup) LockGroup;
   decltype(&XTestQueryExtension) TestQueryExtension;
   decltype(&XTestFakeKeyEvent) TestFakeKeyEvent;
 };
@@ -72,7 +73,8 @@ const XLibrary* LoadX() {
         Bind(x11, "XPending", &x.Pending) && Bind(x11, "XNextEvent", &x.NextEvent) &&
         Bind(x11, "XPeekEvent", &x.PeekEvent) && Bind(x11, "XConnectionNumber", &x.ConnectionOf) &&
         Bind(x11, "XkbGetState", &x.GetState) && Bind(x11, "XkbLockModifiers", &x.LockModifiers) &&
-        Bind(x11, "XkbLatchModifiers", &x.LatchModifiers) && Bind(xtst, "XTestQueryExtension", &x.TestQueryExtension) &&
+        Bind(x11, "XkbLatchModifiers", &x.LatchModifiers) && Bind(x11, "XkbLockGroup", &x.LockGroup) &&
+        Bind(xtst, "XTestQueryExtension", &x.TestQueryExtension) &&
         Bind(xtst, "XTestFakeKeyEvent", &x.TestFakeKeyEvent);
     return bound ? &x : nullptr;
   }();
@@ -133,11 +135,14 @@ class X11Keyboard : public Keyboard {
       }
     }
     // Caps Lock (which turns the digits of some layouts into signs) and a
-    // latched modifier are off while the keys go out, and put back after.
+    // latched modifier are off while the keys go out, and put back after;
+    // so is a second layout (us,ru: "." would be typed as another letter),
+    // since the keys were looked up in the first one's columns.
     XkbStateRec state{};
     x_.GetState(display_, XkbUseCoreKbd, &state);
     x_.LockModifiers(display_, XkbUseCoreKbd, state.locked_mods, 0);
     x_.LatchModifiers(display_, XkbUseCoreKbd, state.latched_mods, 0);
+    x_.LockGroup(display_, XkbUseCoreKbd, 0);
     const KeyCode shift = x_.KeysymToKeycode(display_, XK_Shift_L);
     for (const Key& key : keys) {
       if (key.shifted) x_.TestFakeKeyEvent(display_, shift, True, CurrentTime);
@@ -147,6 +152,7 @@ class X11Keyboard : public Keyboard {
     }
     x_.LockModifiers(display_, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
     x_.LatchModifiers(display_, XkbUseCoreKbd, state.latched_mods, state.latched_mods);
+    x_.LockGroup(display_, XkbUseCoreKbd, state.locked_group);
     x_.Sync(display_, False);
     return true;
   }
