@@ -107,6 +107,7 @@ namespace Ovrin70
         private ulong heldBackDropped;
         private EventHandler<ReadingEventArgs> readingReceived;
         private int disposed;
+        private int delivering;  // this connection's handlers running now, on the receive thread
         private volatile int opens;  // a Close left by a handler closes only the run it saw
 
         public OvrinConnection()
@@ -217,7 +218,10 @@ namespace Ovrin70
             }
         }
 
-        /// <summary>Closes the connection; in a ReadingReceived handler, once the handler has returned.</summary>
+        /// <summary>Closes the connection; in a ReadingReceived handler, once the handler has returned.
+        /// On another thread it waits for a handler that is running: a handler that waits for
+        /// that thread (Control.Invoke from a form that closes the connection) uses BeginInvoke,
+        /// or the form calls Dispose, which does not wait for it.</summary>
         public void Close()
         {
             if (IsDisposed) throw Disposed();
@@ -292,11 +296,15 @@ namespace Ovrin70
         }
 
         /// <summary>Closes the connection (a wait on another thread ends) and releases it;
-        /// in a ReadingReceived handler, once the handler has returned.</summary>
+        /// in a ReadingReceived handler, or while one runs, once the handler has returned:
+        /// a handler that waits for the disposing thread (Control.Invoke while the form
+        /// closes) does not hold it up. No handler is called after Dispose has begun.</summary>
         public void Dispose()
         {
             if (Interlocked.Exchange(ref disposed, 1) != 0) return;
-            if (OnReceiveThread) AfterHandlers.Run(Release);
+            // A handler that began before `disposed` was set is counted in `delivering`;
+            // one that begins after it finds it set and calls no handler (both are fences).
+            if (OnReceiveThread || Thread.VolatileRead(ref delivering) != 0) AfterHandlers.Run(Release);
             else Release();
         }
 
@@ -398,6 +406,7 @@ namespace Ovrin70
         private void OnReading(IntPtr reading)
         {
             ConnectionHandle.Delivering = handle;
+            Interlocked.Increment(ref delivering);
             try
             {
                 EventHandler<ReadingEventArgs> handlers = readingReceived;
@@ -412,7 +421,11 @@ namespace Ovrin70
                 }
             }
             catch (Exception) { }  // no memory for the reading: the host has it in the queue
-            finally { ConnectionHandle.Delivering = null; }
+            finally
+            {
+                Interlocked.Decrement(ref delivering);
+                ConnectionHandle.Delivering = null;
+            }
         }
 
         private void Report(Exception exception, Reading reading)

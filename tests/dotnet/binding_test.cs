@@ -142,6 +142,32 @@ static class BindingTest
         }
     }
 
+    // A form closing while a handler waits for the form's thread (Control.Invoke):
+    // Dispose returns, the handler then finishes, and the meter is let go.
+    static void DisposeWhileAHandlerWaitsForTheDisposer()
+    {
+        using (Process sim = Meter())
+        {
+            var meter = new OvrinConnection();
+            var inHandler = new ManualResetEvent(false);
+            var formFree = new ManualResetEvent(false);
+            meter.ReadingReceived += (sender, e) => { inHandler.Set(); formFree.WaitOne(); };
+            meter.Open();
+            Check(inHandler.WaitOne(TimeSpan.FromSeconds(5)), "a handler waits for the form's thread");
+            var disposing = new Thread(meter.Dispose);
+            disposing.Start();
+            bool returned = disposing.Join(TimeSpan.FromSeconds(5));
+            formFree.Set();
+            Check(returned, "Dispose returns while it waits");
+            using (var again = new OvrinConnection())
+            {
+                again.Open();
+                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "and the meter is let go once it has returned");
+            }
+            sim.Kill();
+        }
+    }
+
     // A handler that throws: reported through HandlerFailed, the other handler
     // still called, and the readings after it still come.
     static void ThrowingHandler()
@@ -270,6 +296,7 @@ static class BindingTest
         BurstAndHandler();
         DisposeEndsAWait();
         CloseAndDisposeFromHandler();
+        DisposeWhileAHandlerWaitsForTheDisposer();
         ThrowingHandler();
         FinalizedWhileReading();
         MeasureDistanceAfterQueuedReadings();
