@@ -147,7 +147,10 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   kill "$ovrin" 2>/dev/null || true
   wait "$ovrin" 2>/dev/null || true
   # Beyond loopback: the printed link's token, its cookie or a Bearer header.
-  wine "$windows/ovrin.exe" serve --port COM7 --listen 0.0.0.0:0 >"$served.lan" 2>/dev/null &
+  # The token file is the user's alone: Wine shows Windows' rules as the
+  # file's mode, where other users get nothing.
+  wine "$windows/ovrin.exe" serve --port COM7 --listen 0.0.0.0:0 --token-file "$(winepath -w "$work/token")" \
+    >"$served.lan" 2>/dev/null &
   ovrin=$!
   link=""
   for _ in $(seq 300); do link=$(grep -o 'http://[^ ]*token=[0-9a-f]*' "$served.lan" 2>/dev/null) && break; sleep 0.1; done
@@ -158,9 +161,11 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   bearer=$(curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $token" -H 'Host: tablet.example' "$lan")
   kill "$ovrin" 2>/dev/null || true
   wait "$ovrin" 2>/dev/null || true
-  if [ "$tokened" != "303 ${lan}" ] || [ "$lan_refused" != 401 ] || [ "$bearer" != 200 ]; then
-    printf 'ovrin.exe serve beyond loopback: FAILED\n%s\n%s %s %s\n' "$(cat "$served.lan")" "$tokened" "$lan_refused" \
-      "$bearer"
+  private=$(stat -c %a "$work/token" 2>&1)
+  if [ "$tokened" != "303 ${lan}" ] || [ "$lan_refused" != 401 ] || [ "$bearer" != 200 ] || [[ $private != *0 ]] ||
+     [ "$(cat "$work/token")" != "$token" ]; then
+    printf 'ovrin.exe serve beyond loopback: FAILED\n%s\n%s %s %s, token file %s\n' "$(cat "$served.lan")" "$tokened" \
+      "$lan_refused" "$bearer" "$private"
     status=1
   else
     echo "ovrin.exe serve beyond loopback: ok"

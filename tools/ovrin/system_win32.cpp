@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <iphlpapi.h>
+#include <sddl.h>
 // clang-format on
 #include <io.h>
 
@@ -54,15 +55,50 @@ std::vector<std::pair<std::string, std::string>> PortDetails(const std::string&)
 // A COM port has no per-user rights to give: "access denied" means it is in use.
 std::string PermissionHint(const std::string&) { return ""; }
 
-// A new file takes the rights of its folder, which in the user's profile
-// are the user's alone.
+// The file that is written gets rights of its own (below); a file that is
+// read keeps those its owner gave it.
 std::string SecretFileProblem(const std::string&) { return ""; }
 
+// The SDDL of one access rule, the user's own, and none inherited from the
+// folder, which may be shared (C:\ovrin, a network drive). Empty when the
+// user is not known.
+std::wstring UserOnly() {
+  HANDLE process = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process) == 0) return L"";
+  DWORD size = 0;
+  GetTokenInformation(process, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  LPWSTR sid = nullptr;
+  const bool known = size != 0 && GetTokenInformation(process, TokenUser, user.data(), size, &size) != 0 &&
+                     ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid) != 0;
+  CloseHandle(process);
+  if (!known) return L"";
+  std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+  LocalFree(sid);
+  return sddl;
+}
+
+// The rule is set before the token goes in, on a file that was there too.
 bool WriteSecretFile(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
+  PSECURITY_DESCRIPTOR userOnly = nullptr;
+  const std::wstring sddl = UserOnly();
+  if (sddl.empty() ||
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &userOnly, nullptr) == 0) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, userOnly, FALSE};
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, &attributes, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool written = false;
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD done = 0;
+    written =
+        SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, userOnly) != 0 &&
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) != 0 && done == text.size();
+    written = CloseHandle(file) != 0 && written;
+  }
+  LocalFree(userOnly);
+  return written;
 }
 
 bool Ipv6Bytes(const std::string& text, unsigned char (&bytes)[16]) {
