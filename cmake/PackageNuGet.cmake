@@ -3,7 +3,7 @@
 # (OVRIN_PACKAGE_X86_BUILD) and the Linux tree (OVRIN_PACKAGE_LINUX_BUILD),
 # whose stripped libraries (PackagePython.cmake) it takes:
 #   Ovrin70.nuspec, README.md                  the manifest; the README with the C# example of README.md
-#   lib/net45/Ovrin70.Net.dll (+ .xml)         bindings/dotnet/Ovrin70.cs compiled as a library by Mono's
+#   lib/net461/Ovrin70.Net.dll (+ .xml)         bindings/dotnet/Ovrin70.cs compiled as a library by Mono's
 #                                              mcs; not Ovrin70.dll, which is the native library's name
 #   runtimes/{win-x64,win-x86}/native/Ovrin70.dll, runtimes/linux-x64/native/libOvrin70.so
 #   [Content_Types].xml, _rels/.rels           the zip's parts, by which older NuGet clients find the manifest
@@ -16,7 +16,7 @@ find_program(OVRIN_MCS mcs REQUIRED)
 find_program(OVRIN_ZIP zip REQUIRED)
 
 set(stage ${CMAKE_BINARY_DIR}/nuget)
-configure_file(${CMAKE_SOURCE_DIR}/bindings/dotnet/Ovrin70.nuspec.in ${stage}/Ovrin70.nuspec @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/bindings/dotnet/Ovrin70.nuget.xml.in ${stage}/Ovrin70.nuspec @ONLY)
 file(READ ${CMAKE_SOURCE_DIR}/README.md readme)
 string(REGEX MATCH "```csharp\n[^`]*```" OVRIN_CSHARP_EXAMPLE "${readme}")
 if(NOT OVRIN_CSHARP_EXAMPLE)
@@ -55,10 +55,10 @@ set(nupkg ${OVRIN_PACKAGE_DIR}/Ovrin70.${PROJECT_VERSION}.nupkg)
 # The XML documentation leaves out what has no comment (CS1591) rather than fail.
 add_custom_command(OUTPUT ${nupkg}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}/lib ${stage}/runtimes ${nupkg}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/lib/net45 ${stage}/runtimes/win-x64/native
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/lib/net461 ${stage}/runtimes/win-x64/native
           ${stage}/runtimes/win-x86/native ${stage}/runtimes/linux-x64/native
   COMMAND ${OVRIN_MCS} -target:library -langversion:7 -optimize+ -warnaserror -nowarn:1591 -nologo
-          -out:${stage}/lib/net45/Ovrin70.Net.dll -doc:${stage}/lib/net45/Ovrin70.Net.xml ${binding}
+          -out:${stage}/lib/net461/Ovrin70.Net.dll -doc:${stage}/lib/net461/Ovrin70.Net.xml ${binding}
           ${stage}/AssemblyInfo.cs
   COMMAND ${CMAKE_COMMAND} -E copy ${OVRIN_PACKAGED_LIBRARY} ${stage}/runtimes/win-x64/native
   COMMAND ${CMAKE_COMMAND} -E copy ${OVRIN_PACKAGE_X86_BUILD}/package/Ovrin70.dll ${stage}/runtimes/win-x86/native

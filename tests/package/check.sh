@@ -199,7 +199,7 @@ if command -v mcs >/dev/null && command -v mono >/dev/null; then
   mkdir -p "$work/dotnet"
   output=""
   start_sim dotnet
-  if cp "$nuget/lib/net45/Ovrin70.Net.dll" "$work/dotnet/" && mcs -nologo -warnaserror -r:"$work/dotnet/Ovrin70.Net.dll" -out:"$work/dotnet/host.exe" "$here/dotnet_host.cs" &&
+  if cp "$nuget/lib/net461/Ovrin70.Net.dll" "$work/dotnet/" && mcs -nologo -warnaserror -r:"$work/dotnet/Ovrin70.Net.dll" -out:"$work/dotnet/host.exe" "$here/dotnet_host.cs" &&
      output=$(OVRIN_SERIAL_PORTS=$(head -n 1 "$work/dotnet.out") XDG_CONFIG_HOME=$work/home \
               LD_LIBRARY_PATH=$nuget/runtimes/linux-x64/native mono "$work/dotnet/host.exe" 2>&1) &&
      [ "$output" = "$nuget/runtimes/linux-x64/native/libOvrin70.so 12345" ]; then

@@ -58,8 +58,8 @@ def check_wheel(dist, version, tag):
 def check_nuget(dist, version, readme):
     name = "Ovrin70.%s.nupkg" % version
     with zipfile.ZipFile("%s/%s" % (dist, name)) as package:
-        files = set(package.namelist()) - {"lib/net45/Ovrin70.Net.xml"}  # the documentation, optional
-        wanted = {"[Content_Types].xml", "_rels/.rels", "Ovrin70.nuspec", "README.md", "lib/net45/Ovrin70.Net.dll"}
+        files = set(package.namelist()) - {"lib/net461/Ovrin70.Net.xml"}  # the documentation, optional
+        wanted = {"[Content_Types].xml", "_rels/.rels", "Ovrin70.nuspec", "README.md", "lib/net461/Ovrin70.Net.dll"}
         wanted |= set(NUGET_NATIVE)
         expect(files == wanted, "%s: files %s" % (name, sorted(files ^ wanted)))
         metadata = ElementTree.fromstring(package.read("Ovrin70.nuspec")).find(NUSPEC + "metadata")
