@@ -77,8 +77,10 @@ install_httplib() {
   rm -rf "$work"
 }
 
+added_i386=""
 if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
+  added_i386=yes
 fi
 if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
   apt_update
@@ -91,6 +93,8 @@ if [ ${#missing32[@]} -gt 0 ]; then
   echo "installing: ${missing32[*]}"
   if ! errors=$(DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing32[@]}" 2>&1 >/dev/null); then
     no32="apt-get could not install ${missing32[*]}: $(grep -E '^E:' <<<"$errors" | head -n 1 | sed 's/^E: //')"
+    # The machine's own updates need not fetch i386 indexes for nothing.
+    [ -z "$added_i386" ] || $sudo dpkg --remove-architecture i386 || true
   fi
 fi
 [ -z "$no32" ] || echo "install-deps: 32-bit Windows programs will not be run on this machine: $no32" >&2

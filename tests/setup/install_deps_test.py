@@ -64,6 +64,8 @@ class InstallDepsTest(unittest.TestCase):
                 self.assertEqual(sum(line == "apt-get update -qq" for line in log), updates, log)
                 self.assertEqual("warning: apt-get update failed" in result.stderr, update_failures >= 3)
                 self.assertEqual("dpkg --add-architecture i386" in log, tried32)
+                # An architecture added for an install that failed is taken back.
+                self.assertEqual("dpkg --remove-architecture i386" in log, tried32 and broken == "wine32:i386")
                 installs = [line.split() for line in log if line.startswith("apt-get install")]
                 # Everything every machine needs in one install, first; the i386 packages alone, after.
                 self.assertIn("mingw-w64", installs[0])
