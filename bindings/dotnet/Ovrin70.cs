@@ -478,11 +478,8 @@ namespace Ovrin70
 
             protected override bool ReleaseHandle()
             {
-                IntPtr connection = handle;
-                IntPtr owner = Owner;
-                // Released by a handler's own call: the receive thread cannot close itself.
-                if (Delivering == this) AfterHandlers.Run(() => Destroy(connection, owner));
-                else Destroy(connection, owner);
+                // Never on the receive thread: Dispose from a handler releases on the pool.
+                Destroy(handle, Owner);
                 return true;
             }
 

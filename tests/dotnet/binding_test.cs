@@ -37,6 +37,16 @@ static class BindingTest
         return sim;
     }
 
+    // The meter, let go by the connection before, is opened and measured by a new one.
+    static void OpensAgain(string what)
+    {
+        using (var again = new OvrinConnection())
+        {
+            again.Open();
+            Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, what);
+        }
+    }
+
     static void OpenMeasureRead()
     {
         using (Process sim = Meter())
@@ -133,11 +143,7 @@ static class BindingTest
             meter.Open();
             Check(handled.WaitOne(TimeSpan.FromSeconds(5)), "Dispose in a handler returns");
             Check(after is ObjectDisposedException, "a call after it: ObjectDisposedException");
-            using (var again = new OvrinConnection())
-            {
-                again.Open();
-                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the same meter opened again at once, and measured");
-            }
+            OpensAgain("the same meter opened again at once, and measured");
             sim.Kill();
         }
     }
@@ -159,11 +165,7 @@ static class BindingTest
             bool returned = disposing.Join(TimeSpan.FromSeconds(5));
             formFree.Set();
             Check(returned, "Dispose returns while it waits");
-            using (var again = new OvrinConnection())
-            {
-                again.Open();
-                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "and the meter is let go once it has returned");
-            }
+            OpensAgain("and the meter is let go once it has returned");
             sim.Kill();
         }
     }
@@ -215,11 +217,7 @@ static class BindingTest
             int counted = Volatile.Read(ref finalizedReadings);
             Thread.Sleep(300);
             Check(counted > 1 && Volatile.Read(ref finalizedReadings) == counted, "readings handled until the connection was collected");
-            using (var again = new OvrinConnection())
-            {
-                again.Open();
-                Check(again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the finalizer released the port");
-            }
+            OpensAgain("the finalizer released the port");
             sim.Kill();
         }
     }
