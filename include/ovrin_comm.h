@@ -29,6 +29,15 @@
 /// - The reading functions of ovrin_readings.h and DescError: any thread, at
 ///   any time while the object exists. Close on another thread ends a
 ///   WaitReading; on the receive thread WaitReading never waits.
+///
+/// An open object that the host moves byte for byte and frees without its
+/// destructor (as MFC's CArray does when it grows) is found again through the
+/// handles its copy carries: the first call on the copy (Close, its
+/// destructor, DistanceMeasure, a reading function) takes the connection
+/// over, and from then on the record goes to the copy. Until then the receive
+/// thread still writes each line's record into the old place, which the host
+/// may have given to something else: move an open object only when no line
+/// can arrive, or close it first.
 class OVRIN_API OvrinComm {
  public:
   OvrinComm();

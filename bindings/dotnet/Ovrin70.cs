@@ -89,7 +89,9 @@ namespace Ovrin70
     /// under way on another thread, and Measure waits for them. In a ReadingReceived
     /// handler (the receive thread) nothing waits: Measure is refused while the
     /// connection opens or closes, Open is refused, and Close and Dispose take effect
-    /// once the handler has returned. Once Dispose has begun, every call throws
+    /// on the thread pool at once. No Open, Close or Dispose ever waits for a handler,
+    /// of this connection or of another: the port is given back at once, and a handler
+    /// that is running finishes on its own. Once Dispose has begun, every call throws
     /// ObjectDisposedException; a WaitReading under way on another thread ends with it.
     /// A connection that is never disposed is closed when it is finalized; from the time
     /// it is collected its handlers are no longer called.</summary>
@@ -107,14 +109,13 @@ namespace Ovrin70
         private ulong heldBackDropped;
         private EventHandler<ReadingEventArgs> readingReceived;
         private int disposed;
-        private int delivering;  // this connection's handlers running now, on the receive thread
         private volatile int opens;  // a Close left by a handler closes only the run it saw
 
         public OvrinConnection()
         {
             handle = Native.ovrin_create();
             if (handle.IsInvalid) throw new OutOfMemoryException("no memory for a connection");
-            handle.Owner = GCHandle.ToIntPtr(GCHandle.Alloc(this, GCHandleType.Weak));
+            handle.Owner = Owners.Add(this);
         }
 
         /// <summary>The port of the last successful Open.</summary>
@@ -152,7 +153,6 @@ namespace Ovrin70
         public string Open()
         {
             if (OnReceiveThread) throw new InvalidOperationException("Open cannot run in a ReadingReceived handler");
-            AfterHandlers.WaitForAll();  // a connection a handler closed lets go of its port first
             var port = new byte[256];
             int result;
             EnterAlone();
@@ -218,17 +218,17 @@ namespace Ovrin70
             }
         }
 
-        /// <summary>Closes the connection; in a ReadingReceived handler, once the handler has returned.
-        /// On another thread it waits for a handler that is running: a handler that waits for
-        /// that thread (Control.Invoke from a form that closes the connection) uses BeginInvoke,
-        /// or the form calls Dispose, which does not wait for it.</summary>
+        /// <summary>Closes the connection and gives its port back at once, without waiting for a
+        /// handler that is running (one that waits for the closing thread, as Control.Invoke
+        /// does while a form reconnects, cannot hold it up); no handler is called after it.
+        /// In a ReadingReceived handler it takes effect on the thread pool.</summary>
         public void Close()
         {
             if (IsDisposed) throw Disposed();
             if (OnReceiveThread)
             {
                 int run = opens;
-                AfterHandlers.Run(() => CloseRun(run));
+                ThreadPool.QueueUserWorkItem(delegate { CloseRun(run); });
                 return;
             }
             EnterAlone();
@@ -295,16 +295,14 @@ namespace Ovrin70
             return Text(text, Array.IndexOf(text, (byte)0));
         }
 
-        /// <summary>Closes the connection (a wait on another thread ends) and releases it;
-        /// in a ReadingReceived handler, or while one runs, once the handler has returned:
-        /// a handler that waits for the disposing thread (Control.Invoke while the form
-        /// closes) does not hold it up. No handler is called after Dispose has begun.</summary>
+        /// <summary>Closes the connection (a wait on another thread ends) and releases it,
+        /// without waiting for a handler that is running; in a ReadingReceived handler, on
+        /// the thread pool. No handler is called after Dispose has begun.</summary>
         public void Dispose()
         {
             if (Interlocked.Exchange(ref disposed, 1) != 0) return;
-            // A handler that began before `disposed` was set is counted in `delivering`;
-            // one that begins after it finds it set and calls no handler (both are fences).
-            if (OnReceiveThread || Thread.VolatileRead(ref delivering) != 0) AfterHandlers.Run(Release);
+            // The library's close is refused on the receive thread, and waits for nothing elsewhere.
+            if (OnReceiveThread) ThreadPool.QueueUserWorkItem(delegate { Release(); });
             else Release();
         }
 
@@ -398,7 +396,7 @@ namespace Ovrin70
 
         private static void DispatchReading(IntPtr reading, IntPtr context)
         {
-            var connection = GCHandle.FromIntPtr(context).Target as OvrinConnection;
+            OvrinConnection connection = Owners.Find(context);
             if (connection != null) connection.OnReading(reading);
         }
 
@@ -406,7 +404,6 @@ namespace Ovrin70
         private void OnReading(IntPtr reading)
         {
             ConnectionHandle.Delivering = handle;
-            Interlocked.Increment(ref delivering);
             try
             {
                 EventHandler<ReadingEventArgs> handlers = readingReceived;
@@ -421,11 +418,7 @@ namespace Ovrin70
                 }
             }
             catch (Exception) { }  // no memory for the reading: the host has it in the queue
-            finally
-            {
-                Interlocked.Decrement(ref delivering);
-                ConnectionHandle.Delivering = null;
-            }
+            finally { ConnectionHandle.Delivering = null; }
         }
 
         private void Report(Exception exception, Reading reading)
@@ -472,8 +465,7 @@ namespace Ovrin70
             // The connection whose handlers run on this thread: its receive thread.
             [ThreadStatic] internal static ConnectionHandle Delivering;
 
-            // A weak handle of the OvrinConnection: the callback's context, freed once
-            // ovrin_destroy has returned and no callback can come.
+            // The callback's context: the OvrinConnection's number in Owners.
             internal IntPtr Owner;
 
             protected override bool ReleaseHandle()
@@ -486,39 +478,41 @@ namespace Ovrin70
             private static void Destroy(IntPtr connection, IntPtr owner)
             {
                 Native.ovrin_destroy(connection);
-                if (owner != IntPtr.Zero) GCHandle.FromIntPtr(owner).Free();
+                Owners.Remove(owner);
             }
         }
 
-        // What a handler asked for that only another thread can do (close, release):
-        // run on the thread pool once the handler has returned; Open waits for them.
-        private static class AfterHandlers
+        // Every connection by a number never used again: a callback that had begun when
+        // the connection was closed, which the library lets run without waiting for it,
+        // may still look its connection up after ovrin_destroy, and finds nothing. A
+        // GCHandle would be freed by then, and its slot perhaps another's.
+        private static class Owners
         {
-            private static readonly object gate = new object();
-            private static int pending;
+            private static readonly Dictionary<long, WeakReference> live = new Dictionary<long, WeakReference>();
+            private static long last;
 
-            internal static void Run(Action action)
+            internal static IntPtr Add(OvrinConnection connection)
             {
-                lock (gate) ++pending;
-                ThreadPool.QueueUserWorkItem(delegate {
-                    try { action(); }
-                    finally
-                    {
-                        lock (gate)
-                        {
-                            --pending;
-                            Monitor.PulseAll(gate);
-                        }
-                    }
-                });
+                lock (live)
+                {
+                    live.Add(++last, new WeakReference(connection));
+                    return new IntPtr(last);
+                }
             }
 
-            internal static void WaitForAll()
+            internal static OvrinConnection Find(IntPtr number)
             {
-                lock (gate)
+                WeakReference owner;
+                lock (live)
                 {
-                    while (pending > 0) Monitor.Wait(gate);
+                    if (!live.TryGetValue(number.ToInt64(), out owner)) return null;
                 }
+                return owner.Target as OvrinConnection;
+            }
+
+            internal static void Remove(IntPtr number)
+            {
+                lock (live) live.Remove(number.ToInt64());
             }
         }
 

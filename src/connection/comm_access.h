@@ -26,6 +26,11 @@ struct OvrinCommAccess {
   static_assert(sizeof(OvrinComm) == 7 * kPointer + 16, "44 bytes on x86, 72 on x64");
 #pragma GCC diagnostic pop
 
+  // Close, and for the C interface a close that never waits for a handler
+  // (`waitForHandler` false): a run whose handler is running is abandoned,
+  // its port released at once.
+  static int Close(OvrinComm& c, bool waitForHandler);
+
   static std::atomic<std::int32_t>& IsOpen(OvrinComm& c) { return c.isOpen; }
   static ovrin::platform::Port* PortHandle(const OvrinComm& c) { return ovrin::AsPort(c.portHandle); }
   static ovrin::WindowHandle NotifyWindow(const OvrinComm& c) { return c.notifyWindow; }

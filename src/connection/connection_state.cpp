@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <vector>
 
 #include "comm_access.h"
 #include "host_messages.h"
@@ -20,16 +21,45 @@ Table& States() {
   return *states;
 }
 
+// Open runs whose object was freed without its destructor, and whose
+// address another connection took: found again by the handles a copy carries.
+std::vector<std::shared_ptr<ConnectionState>>& Unowned() {
+  static auto* unowned = new std::vector<std::shared_ptr<ConnectionState>>;
+  return *unowned;
+}
+
+// Under the process lock: the state of the open run whose handles a moved
+// copy carries, taken out of where it was kept; null when none holds them.
+std::shared_ptr<ConnectionState> TakeMovedRun(const OvrinComm& copy) {
+  platform::Port* const port = OvrinCommAccess::PortHandle(copy);
+  if (port == platform::NoPort()) return nullptr;
+  platform::Event* const listening = OvrinCommAccess::ListenEvent(copy);
+  platform::Event* const idle = OvrinCommAccess::IdleEvent(copy);
+  for (auto entry = States().begin(); entry != States().end(); ++entry) {
+    if (!entry->second->Holds(port, listening, idle)) continue;
+    std::shared_ptr<ConnectionState> state = std::move(entry->second);
+    States().erase(entry);
+    return state;
+  }
+  auto& unowned = Unowned();
+  for (auto entry = unowned.begin(); entry != unowned.end(); ++entry) {
+    if (!(*entry)->Holds(port, listening, idle)) continue;
+    std::shared_ptr<ConnectionState> state = std::move(*entry);
+    unowned.erase(entry);
+    return state;
+  }
+  return nullptr;
+}
+
 // The state whose receive thread this is, on that thread: Close and Open
 // called from a handler on it must not wait for the thread itself.
 thread_local const ConnectionState* tReceivingFor = nullptr;
 
 }  // namespace
 
-ConnectionState::ConnectionState(OvrinComm& owner)
-    : record_(owner.measurement), isOpen_(OvrinCommAccess::IsOpen(owner)) {}
+ConnectionState::ConnectionState(OvrinComm& owner) : record_(&owner.measurement) {}
 
-bool ConnectionState::Begin(const RunHandles& run) {
+std::uint64_t ConnectionState::Begin(const RunHandles& run) {
   platform::MonitorLock hold(monitor_);
   run_ = run;
   if (ring_ == nullptr || size_ != capacity_) {
@@ -40,13 +70,41 @@ bool ConnectionState::Begin(const RunHandles& run) {
   sequence_ = dropped_ = 0;
   ++runs_;
   running_ = ring_ != nullptr;
-  return running_;
+  handlersFor_ = runs_;
+  receiving_.store(running_ ? runs_ : 0);
+  return running_ ? runs_ : 0;
 }
 
-void ConnectionState::End() {
+void ConnectionState::Cancel() {
   platform::MonitorLock hold(monitor_);
+  receiving_.store(0);
+  running_ = false;
+  run_.portHandle = platform::NoPort();
+  run_.listening = run_.idle = nullptr;
+  monitor_.WakeAll();
+}
+
+bool ConnectionState::Stop(bool waitForHandler) {
+  platform::MonitorLock hold(monitor_);
+  receiving_.store(0);
+  if (waitForHandler) return false;
+  handlersFor_ = 0;
+  if (!inHandler_) return false;
+  abandoned_ = runs_;
   running_ = false;
   monitor_.WakeAll();
+  return true;
+}
+
+bool ConnectionState::Holds(platform::Port* port, platform::Event* listening, platform::Event* idle) {
+  platform::MonitorLock hold(monitor_);
+  return run_.portHandle != platform::NoPort() && run_.portHandle == port && run_.listening == listening &&
+         run_.idle == idle;
+}
+
+void ConnectionState::BindRecord(MeasureRecord& record) {
+  platform::MonitorLock hold(monitor_);
+  record_ = &record;
 }
 
 void ConnectionState::Finish() {
@@ -70,7 +128,7 @@ void ConnectionState::EnterReceiveThread() { tReceivingFor = this; }
 
 bool ConnectionState::OnReceiveThread() const { return tReceivingFor == this; }
 
-void ConnectionState::Deliver(const MeasureRecord& record, const char* line, std::size_t length,
+void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, const char* line, std::size_t length,
                               const Receipt& receipt) {
   Reading reading;
   reading.record = record;
@@ -84,9 +142,11 @@ void ConnectionState::Deliver(const MeasureRecord& record, const char* line, std
   ReadingInvoker invoke;
   void (*target)();
   void* context;
+  WindowHandle window;
   {
     platform::MonitorLock hold(monitor_);
-    record_ = record;
+    if (Abandoned(run)) return;
+    *record_ = record;
     reading.sequence = ++sequence_;
     if (count_ == size_) {  // full: the oldest goes
       oldest_ = (oldest_ + 1) % size_;
@@ -95,30 +155,42 @@ void ConnectionState::Deliver(const MeasureRecord& record, const char* line, std
     }
     ring_[(oldest_ + count_) % size_] = reading;
     ++count_;
-    invoke = invoke_;
+    invoke = handlersFor_ == run ? invoke_ : nullptr;
     target = target_;
     context = context_;
+    window = run_.window;
+    inHandler_ = invoke != nullptr;
   }
   // Waiters are woken once the lock is free: woken inside it, each would
   // only wait for the lock next.
   monitor_.WakeAll();
-  if (invoke != nullptr) invoke(reading, target, context);
+  if (invoke != nullptr) {
+    invoke(reading, target, context);
+    platform::MonitorLock hold(monitor_);
+    inHandler_ = false;
+    // Closed meanwhile without waiting: the run's handles may be gone.
+    if (Abandoned(run)) return;
+  }
   SetListening(false);
-  if (run_.window != nullptr) platform::PostNotification(run_.window, WM_MEASURE_READY, 1, 0);
+  if (window != nullptr) platform::PostNotification(window, WM_MEASURE_READY, 1, 0);
 }
 
-void ConnectionState::LinkLost() {
-  TraceLink(TraceKind::kLinkLost, run_.port);
+void ConnectionState::ThreadEnded(std::uint64_t run, bool lost) {
   bool notify;
   {
     platform::MonitorLock hold(monitor_);
+    if (Abandoned(run)) return;
+    running_ = false;
     notify = notifyLinkLost_;
   }
+  monitor_.WakeAll();
+  if (!lost) return;
+  TraceLink(TraceKind::kLinkLost, run_.port);
   if (run_.window != nullptr && notify) platform::PostNotification(run_.window, WM_LINK_LOST, 0, 0);
 }
 
 void ConnectionState::SetListening(bool listen) {
-  if (!IsOpen()) return;
+  if (receiving_.load() == 0) return;
   // Under the lock: the two changes go together, and Finish does not take
   // the events away between them.
   platform::MonitorLock hold(monitor_);
@@ -171,7 +243,7 @@ std::uint64_t ConnectionState::Dropped() {
 
 MeasureRecord ConnectionState::Latest() {
   platform::MonitorLock hold(monitor_);
-  return record_;
+  return *record_;
 }
 
 void ConnectionState::SetHandler(ReadingInvoker invoke, void (*target)(), void* context) {
@@ -187,19 +259,35 @@ void ConnectionState::SetNotifyLinkLost(bool notify) {
 }
 
 std::shared_ptr<ConnectionState> StateOf(const OvrinComm& connection) {
-  platform::ScopedProcessLock lock;
-  auto found = States().find(&connection);
-  return found != States().end() ? found->second : nullptr;
+  // Every object is made writable; a copy that takes over its original's run
+  // binds the record to its own field.
+  return StateOf(const_cast<OvrinComm&>(connection), false);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
 std::shared_ptr<ConnectionState> StateOf(OvrinComm& connection, bool create) {
+  std::shared_ptr<ConnectionState> gone;  // released outside the lock
   platform::ScopedProcessLock lock;
   Table& states = States();
   auto found = states.find(&connection);
+  if (found != states.end() &&
+      !found->second->Holds(OvrinCommAccess::PortHandle(connection), OvrinCommAccess::ListenEvent(connection),
+                            OvrinCommAccess::IdleEvent(connection))) {
+    // Not the run this object carries: that is the one it was moved from.
+    std::shared_ptr<ConnectionState> moved = TakeMovedRun(connection);
+    if (moved != nullptr) {
+      gone = std::move(found->second);
+      found->second = moved;
+      moved->BindRecord(connection.measurement);
+    }
+    return found->second;
+  }
   if (found != states.end()) return found->second;
-  if (!create) return nullptr;
   try {
-    return states.emplace(&connection, std::make_shared<ConnectionState>(connection)).first->second;
+    std::shared_ptr<ConnectionState> moved = TakeMovedRun(connection);
+    if (moved != nullptr) moved->BindRecord(connection.measurement);
+    if (moved == nullptr && !create) return nullptr;
+    if (moved == nullptr) moved = std::make_shared<ConnectionState>(connection);
+    return states.emplace(&connection, std::move(moved)).first->second;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -212,6 +300,13 @@ void ForgetState(const OvrinComm& connection) {
   if (found == States().end()) return;
   gone = std::move(found->second);
   States().erase(found);
+  const RunHandles& run = gone->Run();
+  if (gone->Holds(run.portHandle, run.listening, run.idle)) {
+    try {
+      Unowned().push_back(std::move(gone));
+    } catch (const std::bad_alloc&) {  // NOLINT(bugprone-empty-catch): then only Close on its copy cannot find it
+    }
+  }
 }
 
 }  // namespace ovrin

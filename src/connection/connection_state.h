@@ -48,28 +48,43 @@ class ConnectionState {
 
   // ---- Open and Close ----
   // Starts a new run: an empty queue of the set capacity, sequence and
-  // dropped count from 0. False when the queue's memory cannot be had.
-  bool Begin(const RunHandles& run);
-  // No reading will come any more: waiters return.
-  void End();
-  // After Close has stopped the thread: the run's handles are forgotten (the
-  // switch then does nothing) and the trace says it closed.
+  // dropped count from 0. Returns the run's number, which the receive thread
+  // passes back; 0 when the queue's memory cannot be had.
+  std::uint64_t Begin(const RunHandles& run);
+  // Open failed after Begin: the run ends, its handles are forgotten and
+  // waiters return.
+  void Cancel();
+  // Tells the receive thread to stop after its pass. A close that must not
+  // wait for a handler (`waitForHandler` false) also ends the calling of
+  // handlers; when one is running now, the run is abandoned: it has ended
+  // for the host, and its thread, once the handler returns, ends without
+  // touching the object or the run's handles. True when abandoned.
+  bool Stop(bool waitForHandler);
+  // After Close has stopped (or abandoned) the thread: the run's handles are
+  // forgotten (the switch then does nothing) and the trace says it closed.
   void Finish();
   bool SetCapacity(std::size_t capacity);
   // Set by Begin before the receive thread starts and not changed while it
-  // runs, so every thread reads them without the lock.
+  // runs, so the thread and Close read them without the lock.
   const RunHandles& Run() const { return run_; }
-  bool IsOpen() const { return isOpen_.load() != 0; }
+  // Whether the run holds exactly these handles (an object moved byte for
+  // byte still carries them).
+  bool Holds(platform::Port* port, platform::Event* listening, platform::Event* idle);
+  // Where the record goes: the object's own field, or a moved copy's.
+  void BindRecord(MeasureRecord& record);
 
-  // ---- The receive thread ----
+  // ---- The receive thread (`run` as Begin returned it) ----
   void EnterReceiveThread();
   bool OnReceiveThread() const;
+  bool Receiving(std::uint64_t run) const { return receiving_.load() == run; }
   // Writes the record into the object and queues its reading, in one step
   // under the lock; then calls the handler, switches to idle and tells the
-  // window. Never allocates.
-  void Deliver(const MeasureRecord& record, const char* line, std::size_t length, const Receipt& receipt);
-  // The link is gone: the window hears of it when the host asked.
-  void LinkLost();
+  // window. Never allocates. Nothing of an abandoned run.
+  void Deliver(std::uint64_t run, const MeasureRecord& record, const char* line, std::size_t length,
+               const Receipt& receipt);
+  // The thread ends: the end of the run, and of the link when `lost` (the
+  // window hears of it when the host asked). Nothing of an abandoned run.
+  void ThreadEnded(std::uint64_t run, bool lost);
 
   // ---- Commands and the switch ----
   // Held while a command is written: DistanceMeasure may come from several
@@ -90,9 +105,11 @@ class ConnectionState {
 
  private:
   bool TakeInside(Reading* reading);
+  bool Abandoned(std::uint64_t run) const { return run != runs_ || run == abandoned_; }
 
-  MeasureRecord& record_;                    // the owner's public field
-  const std::atomic<std::int32_t>& isOpen_;  // the owner's public flag
+  MeasureRecord* record_;  // the owner's public field
+  // The run the receive thread goes on for; 0 once Close stopped it.
+  std::atomic<std::uint64_t> receiving_{0};
   platform::Monitor monitor_;
   platform::Monitor sending_;
   RunHandles run_{};
@@ -103,7 +120,10 @@ class ConnectionState {
   std::size_t count_ = 0;
   std::uint64_t sequence_ = 0;
   std::uint64_t dropped_ = 0;
-  std::uint64_t runs_ = 0;  // Begin counts the runs
+  std::uint64_t runs_ = 0;         // Begin counts the runs
+  std::uint64_t handlersFor_ = 0;  // the run whose readings reach the handler
+  std::uint64_t abandoned_ = 0;    // the last run given up while in a handler
+  bool inHandler_ = false;
   bool running_ = false;
   bool notifyLinkLost_ = false;
   ReadingInvoker invoke_ = nullptr;
@@ -112,10 +132,14 @@ class ConnectionState {
 };
 
 // The state of a connection; made on first use when `create`, else null when
-// the connection has none.
+// the connection has none. An object moved byte for byte finds the state of
+// its original's open run through the handles it carries, and takes it over:
+// the record goes to the new place from then on.
 std::shared_ptr<ConnectionState> StateOf(OvrinComm& connection, bool create);
 std::shared_ptr<ConnectionState> StateOf(const OvrinComm& connection);
-// Drops the state of a connection that is going away.
+// Drops the state of a connection that is going away. A state whose run is
+// still open (its object was freed without its destructor) stays findable
+// through its handles.
 void ForgetState(const OvrinComm& connection);
 
 // Binds a handler of any type through its invoker (the C interface's callback).

@@ -1,5 +1,6 @@
 // Open: the remembered port, discovery, the events and the receive thread.
 #include <cstring>
+#include <new>
 
 #include "commands.h"
 #include "connection_state.h"
@@ -61,12 +62,16 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
   // The state of this run: a new, empty queue, sequence from 1.
   const std::shared_ptr<ovrin::ConnectionState> state = idleEvent != nullptr ? ovrin::StateOf(*this, true) : nullptr;
-  const bool begun = state != nullptr && state->Begin({port, ovrin::AsPort(portHandle), ovrin::AsEvent(listenEvent),
-                                                       ovrin::AsEvent(idleEvent), window});
-  receiveThread = begun ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, state.get()) : nullptr;
+  const std::uint64_t run = state != nullptr
+                                ? state->Begin({port, ovrin::AsPort(portHandle), ovrin::AsEvent(listenEvent),
+                                                ovrin::AsEvent(idleEvent), window})
+                                : 0;
+  auto* const start = run != 0 ? new (std::nothrow) ovrin::ReceiveRun{state, run} : nullptr;
+  receiveThread = start != nullptr ? platform::StartThreadSuspended(ovrin::ReceiveThreadProc, start) : nullptr;
   if (receiveThread == nullptr) {
     // Nothing of a failed open stays behind.
-    if (begun) state->End();
+    delete start;
+    if (run != 0) state->Cancel();
     if (idleEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(idleEvent));
     if (listenEvent != nullptr) platform::CloseEvent(ovrin::AsEvent(listenEvent));
     listenEvent = idleEvent = nullptr;

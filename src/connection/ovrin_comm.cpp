@@ -1,6 +1,7 @@
 // The connection object: construction, copies, Close and the listening state.
 #include "ovrin_comm.h"
 
+#include "comm_access.h"
 #include "connection_state.h"
 #include "handles.h"
 #include "platform/platform.h"
@@ -42,34 +43,42 @@ OvrinComm::~OvrinComm() {
   ovrin::ForgetState(*this);
 }
 
-int OvrinComm::Close() {
+int OvrinComm::Close() { return OvrinCommAccess::Close(*this, true); }
+
+int OvrinCommAccess::Close(OvrinComm& c, bool waitForHandler) {
   // From a handler on its own receive thread, the wait for that thread would
   // never end: refused, as on a connection that is not open.
-  if (isOpen.load() == 0 || ovrin::OnReceiveThreadOf(*this)) return 0;
-  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(*this);
+  if (c.isOpen.load() == 0 || ovrin::OnReceiveThreadOf(c)) return 0;
+  // A copy the host moved byte for byte (as MFC's CArray grows) finds its
+  // original's run through the handles it carries.
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(c);
+  c.isOpen.store(0);
   if (state == nullptr) {
-    // Open made the state of an open connection at its address; an object
-    // the host moved byte for byte (as MFC's CArray grows) has none at its
-    // new one. The handles are the original's to release: this one is not open.
-    isOpen.store(0);
-    portHandle = platform::NoPort();
-    listenEvent = idleEvent = nullptr;
-    receiveThread = nullptr;
+    // Handles of no open run (a copy of an object closed since): not ours to release.
+    c.portHandle = platform::NoPort();
+    c.listenEvent = c.idleEvent = nullptr;
+    c.receiveThread = nullptr;
     return 0;
   }
-  isOpen.store(0);
-  platform::SignalEvent(ovrin::AsEvent(listenEvent));
-  // The receive thread's wait ends; it finds isOpen 0 after its pass and ends.
-  platform::WakeWaiters(ovrin::AsPort(portHandle));
-  platform::JoinThread(ovrin::AsThread(receiveThread));
-  receiveThread = nullptr;
+  const bool abandoned = state->Stop(waitForHandler);
+  platform::SignalEvent(ovrin::AsEvent(c.listenEvent));
+  // The receive thread's wait ends; it finds the run stopped after its pass
+  // and ends. One abandoned in a handler ends by itself once the handler
+  // returns, and never touches the port again.
+  platform::WakeWaiters(ovrin::AsPort(c.portHandle));
+  if (abandoned) {
+    platform::DetachThread(ovrin::AsThread(c.receiveThread));
+  } else {
+    platform::JoinThread(ovrin::AsThread(c.receiveThread));
+  }
+  c.receiveThread = nullptr;
   state->Finish();
-  platform::ClosePort(ovrin::AsPort(portHandle), platform::PendingOutput::kLetLeave);
-  platform::CloseEvent(ovrin::AsEvent(listenEvent));
-  platform::CloseEvent(ovrin::AsEvent(idleEvent));
-  portHandle = platform::NoPort();
-  listenEvent = nullptr;
-  idleEvent = nullptr;
+  platform::ClosePort(ovrin::AsPort(c.portHandle), platform::PendingOutput::kLetLeave);
+  platform::CloseEvent(ovrin::AsEvent(c.listenEvent));
+  platform::CloseEvent(ovrin::AsEvent(c.idleEvent));
+  c.portHandle = platform::NoPort();
+  c.listenEvent = nullptr;
+  c.idleEvent = nullptr;
   return 1;
 }
 

@@ -18,8 +18,8 @@ constexpr unsigned kFailed = 0xFFFFFFFFu;
 constexpr int kEmptyPassesBeforeThrottle = 16;
 constexpr int kThrottleMs = 20;
 
-// Runs the passes until Close clears isOpen (true) or the link is lost (false).
-bool ReceiveUntilStopped(ConnectionState& state, platform::Event* event) {
+// Runs the passes until Close stops the run (true) or the link is lost (false).
+bool ReceiveUntilStopped(ConnectionState& state, std::uint64_t run, platform::Event* event) {
   platform::Port* const port = state.Run().portHandle;
   LineAssembler lines;
   int emptyPasses = 0;
@@ -29,7 +29,7 @@ bool ReceiveUntilStopped(ConnectionState& state, platform::Event* event) {
     const std::size_t asked = lines.SpaceLeft();
     const long received = queued ? platform::ReadQueued(port, event, lines.Space(), asked)
                                  : platform::ReadWhenQueued(port, event, lines.Space(), asked);
-    if (received < 0) return !state.IsOpen();
+    if (received < 0) return !state.Receiving(run);
     if (received == 0) {
       if (!queued && ++emptyPasses > kEmptyPassesBeforeThrottle) platform::SleepMs(kThrottleMs);
       queued = false;
@@ -40,13 +40,14 @@ bool ReceiveUntilStopped(ConnectionState& state, platform::Event* event) {
     state.TraceBytes(TraceKind::kReceived, lines.Space(), static_cast<std::size_t>(received));
     // Decoded aside and copied in one step with its reading: a host
     // reading the record sees the old or the new one, never a mix.
-    lines.Commit(static_cast<std::size_t>(received),
-                 [&](const char* line, std::size_t length) { state.Deliver(ParseReply(line), line, length, receipt); });
+    lines.Commit(static_cast<std::size_t>(received), [&](const char* line, std::size_t length) {
+      state.Deliver(run, ParseReply(line), line, length, receipt);
+    });
     emptyPasses = 0;
     // A read that left space took all that was queued: wait, without
     // asking once more for nothing.
     queued = static_cast<std::size_t>(received) == asked;
-  } while (state.IsOpen());
+  } while (state.Receiving(run));
   return true;
 }
 
@@ -58,22 +59,23 @@ bool OnReceiveThreadOf(const OvrinComm& connection) {
 }
 
 unsigned ReceiveThreadProc(void* argument) {
-  ConnectionState& state = *static_cast<ConnectionState*>(argument);
+  // The thread keeps the state: a connection closed while a handler ran may
+  // be destroyed before the handler returns.
+  const std::unique_ptr<ReceiveRun> run(static_cast<ReceiveRun*>(argument));
+  ConnectionState& state = *run->state;
   state.EnterReceiveThread();
   platform::Event* event = platform::CreateManualEvent(false);
   if (event == nullptr) {
-    state.End();
+    state.ThreadEnded(run->number, false);
     ShowMessage(kCantCreateEvent, kStyleOk);
     return kFailed;
   }
   bool stopped = true;
-  if (state.IsOpen()) stopped = ReceiveUntilStopped(state, event);
+  if (state.Receiving(run->number)) stopped = ReceiveUntilStopped(state, run->number, event);
   platform::CloseEvent(event);
   // No reading comes after this: hosts waiting for one are told.
-  state.End();
-  if (stopped) return kStopped;
-  state.LinkLost();
-  return kFailed;
+  state.ThreadEnded(run->number, !stopped);
+  return stopped ? kStopped : kFailed;
 }
 
 }  // namespace ovrin

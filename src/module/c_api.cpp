@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "connection/comm_access.h"
 #include "connection/connection_state.h"
 #include "connection/host_messages.h"
 #include "connection/trace.h"
@@ -69,10 +70,16 @@ int InvokeMessageBoxHandler(const char* text, unsigned style, void (*target)(), 
 
 OvrinConnection* OVRIN_CALL ovrin_create(void) { return new (std::nothrow) OvrinConnection; }
 
-void OVRIN_CALL ovrin_destroy(OvrinConnection* connection) { delete connection; }
+void OVRIN_CALL ovrin_destroy(OvrinConnection* connection) {
+  if (connection == nullptr) return;
+  OvrinCommAccess::Close(connection->comm, false);
+  delete connection;
+}
 
 int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window) {
   std::string name;
+  // A reopen does not wait for a callback of the run before either.
+  if (connection != nullptr) OvrinCommAccess::Close(connection->comm, false);
   // On Windows both are the HWND; on POSIX an OvrinQueue begins with its NotifyQueue.
   const int opened =
       connection != nullptr ? connection->comm.Open(name, reinterpret_cast<ovrin::WindowHandle>(window)) : 0;
@@ -84,7 +91,9 @@ int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSi
   return opened;
 }
 
-int OVRIN_CALL ovrin_close(OvrinConnection* connection) { return connection != nullptr ? connection->comm.Close() : 0; }
+int OVRIN_CALL ovrin_close(OvrinConnection* connection) {
+  return connection != nullptr ? OvrinCommAccess::Close(connection->comm, false) : 0;
+}
 
 int OVRIN_CALL ovrin_measure(OvrinConnection* connection) {
   return connection != nullptr ? connection->comm.DistanceMeasure() : 0;

@@ -155,6 +155,8 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument);
 void ResumeThread(Thread* thread);
 // Waits until the thread has ended (at once if it has) and releases it.
 void JoinThread(Thread* thread);
+// Lets the thread run to its end with nobody waiting, and releases it.
+void DetachThread(Thread* thread);
 void SleepMs(int milliseconds);
 
 // ---- Host ------------------------------------------------------------------

@@ -148,25 +148,109 @@ static class BindingTest
         }
     }
 
-    // A form closing while a handler waits for the form's thread (Control.Invoke):
-    // Dispose returns, the handler then finishes, and the meter is let go.
-    static void DisposeWhileAHandlerWaitsForTheDisposer()
+    // A form's thread as WinForms runs one: its work one item at a time; Invoke
+    // waits until the form has run the item.
+    sealed class FormThread : IDisposable
+    {
+        readonly Queue<Action> work = new Queue<Action>();
+        readonly Thread thread;
+
+        public FormThread()
+        {
+            thread = new Thread(Loop) { IsBackground = true };
+            thread.Start();
+        }
+
+        public void Post(Action action)
+        {
+            lock (work) { work.Enqueue(action); Monitor.Pulse(work); }
+        }
+
+        public void Invoke(Action action)
+        {
+            var done = new ManualResetEvent(false);
+            Post(() => { action(); done.Set(); });
+            done.WaitOne();
+        }
+
+        void Loop()
+        {
+            for (;;)
+            {
+                Action next;
+                lock (work)
+                {
+                    while (work.Count == 0) Monitor.Wait(work);
+                    next = work.Dequeue();
+                }
+                if (next == null) return;
+                next();
+            }
+        }
+
+        public void Dispose() { Post(null); }
+    }
+
+    // The form's Reconnect: its handler hands each reading to the form and waits
+    // (Control.Invoke); the form disposes the connection, opens a new one and
+    // measures while that handler still waits for it.
+    static void FormReconnects()
     {
         using (Process sim = Meter())
+        using (var form = new FormThread())
         {
             var meter = new OvrinConnection();
-            var inHandler = new ManualResetEvent(false);
-            var formFree = new ManualResetEvent(false);
-            meter.ReadingReceived += (sender, e) => { inHandler.Set(); formFree.WaitOne(); };
+            var shown = new List<int>();
+            var handlerWaits = new ManualResetEvent(false);
+            meter.ReadingReceived += (sender, e) => {
+                handlerWaits.Set();
+                form.Invoke(() => shown.Add(e.Reading.Value1));
+            };
+            int measured = 0;
+            var reconnected = new ManualResetEvent(false);
+            form.Post(() => {
+                handlerWaits.WaitOne();
+                meter.Dispose();
+                using (var again = new OvrinConnection())
+                {
+                    again.Open();
+                    measured = again.MeasureDistance(TimeSpan.FromSeconds(5)).Value1;
+                }
+                reconnected.Set();
+            });
             meter.Open();
-            Check(inHandler.WaitOne(TimeSpan.FromSeconds(5)), "a handler waits for the form's thread");
-            var disposing = new Thread(meter.Dispose);
-            disposing.Start();
-            bool returned = disposing.Join(TimeSpan.FromSeconds(5));
-            formFree.Set();
-            Check(returned, "Dispose returns while it waits");
-            OpensAgain("and the meter is let go once it has returned");
+            Check(reconnected.WaitOne(TimeSpan.FromSeconds(20)) && measured == 12345,
+                  "Reconnect: the new connection measures while the old handler waits for the form");
+            var drained = new ManualResetEvent(false);
+            form.Post(() => drained.Set());
+            Check(drained.WaitOne(TimeSpan.FromSeconds(5)) && shown.Count == 1, "the old handler returns, and none comes after Dispose");
             sim.Kill();
+        }
+    }
+
+    // A slow handler of one meter, whose connection was disposed meanwhile,
+    // holds up the Open of no other connection.
+    static void SlowHandlerHoldsUpNoOtherOpen()
+    {
+        var slowEnds = new ManualResetEvent(false);
+        using (Process first = Meter())
+        {
+            var slow = new OvrinConnection();
+            var inHandler = new ManualResetEvent(false);
+            slow.ReadingReceived += (sender, e) => { inHandler.Set(); slowEnds.WaitOne(); };
+            slow.Open();
+            Check(inHandler.WaitOne(TimeSpan.FromSeconds(5)), "a slow handler runs");
+            slow.Dispose();
+            using (Process second = Meter())
+            {
+                var opened = new Thread(() => OpensAgain("another connection opens and measures meanwhile"));
+                opened.Start();
+                Check(opened.Join(TimeSpan.FromSeconds(20)), "its Open did not wait for the handler");
+                slowEnds.Set();
+                opened.Join();
+                second.Kill();
+            }
+            first.Kill();
         }
     }
 
@@ -294,7 +378,8 @@ static class BindingTest
         BurstAndHandler();
         DisposeEndsAWait();
         CloseAndDisposeFromHandler();
-        DisposeWhileAHandlerWaitsForTheDisposer();
+        FormReconnects();
+        SlowHandlerHoldsUpNoOtherOpen();
         ThrowingHandler();
         FinalizedWhileReading();
         MeasureDistanceAfterQueuedReadings();

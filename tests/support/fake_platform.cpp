@@ -23,6 +23,7 @@ struct Event {
 struct Thread {
   std::thread thread;
   bool resumed = false;
+  int owners = 2;  // under the fake lock: the thread until it has started, and its creator
 };
 
 struct PortList {};
@@ -342,6 +343,7 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
     {
       std::unique_lock<std::mutex> waiting(fake::gLock);
       fake::gChanged.wait(waiting, [thread] { return thread->resumed; });
+      if (--thread->owners == 0) delete thread;
     }
     proc(argument);
   });
@@ -361,6 +363,14 @@ void JoinThread(Thread* thread) {
   thread->thread.join();
   delete thread;
   Hold hold(fake::gLock);
+  --fake::gWorld->liveHandles;
+}
+
+void DetachThread(Thread* thread) {
+  ResumeThread(thread);
+  Hold hold(fake::gLock);
+  thread->thread.detach();
+  if (--thread->owners == 0) delete thread;
   --fake::gWorld->liveHandles;
 }
 

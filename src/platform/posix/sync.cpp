@@ -27,6 +27,7 @@ struct Thread {
   pthread_mutex_t gateLock = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t gateOpened = PTHREAD_COND_INITIALIZER;
   bool resumed = false;
+  std::atomic<int> owners{2};  // the thread until it has started, and its creator
 };
 
 namespace {
@@ -38,7 +39,10 @@ void* RunWhenResumed(void* raw) {
   pthread_mutex_lock(&thread->gateLock);
   while (!thread->resumed) pthread_cond_wait(&thread->gateOpened, &thread->gateLock);
   pthread_mutex_unlock(&thread->gateLock);
-  thread->proc(thread->argument);
+  const ThreadProc proc = thread->proc;
+  void* const argument = thread->argument;
+  if (--thread->owners == 0) delete thread;
+  proc(argument);
   return nullptr;
 }
 
@@ -158,6 +162,12 @@ void JoinThread(Thread* thread) {
   ResumeThread(thread);  // a thread never let run could not end
   pthread_join(thread->id, nullptr);
   delete thread;
+}
+
+void DetachThread(Thread* thread) {
+  ResumeThread(thread);
+  pthread_detach(thread->id);
+  if (--thread->owners == 0) delete thread;
 }
 
 void SleepMs(int milliseconds) {

@@ -1,6 +1,7 @@
 // Events, the process lock and threads on Windows.
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,7 @@ struct Thread {
   HANDLE handle;
   ThreadProc proc;
   void* argument;
+  std::atomic<int> owners;  // the thread until it has started, and its handle's holder
 };
 
 namespace {
@@ -24,7 +26,10 @@ HANDLE Win(Event* event) { return event; }
 
 DWORD WINAPI RunThread(void* raw) {
   Thread* thread = static_cast<Thread*>(raw);
-  return thread->proc(thread->argument);
+  const ThreadProc proc = thread->proc;
+  void* const argument = thread->argument;
+  if (--thread->owners == 0) delete thread;
+  return proc(argument);
 }
 
 struct MonitorState {
@@ -106,7 +111,7 @@ ScopedProcessLock::ScopedProcessLock() { AcquireSRWLockExclusive(&gProcessLock);
 ScopedProcessLock::~ScopedProcessLock() { ReleaseSRWLockExclusive(&gProcessLock); }
 
 Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
-  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument};
+  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument, {2}};
   if (thread == nullptr) return nullptr;
   thread->handle = CreateThread(nullptr, 0, RunThread, thread, CREATE_SUSPENDED, nullptr);
   if (thread->handle == nullptr) {
@@ -123,6 +128,12 @@ void JoinThread(Thread* thread) {
   WaitForSingleObject(thread->handle, INFINITE);
   CloseHandle(thread->handle);
   delete thread;
+}
+
+void DetachThread(Thread* thread) {
+  ::ResumeThread(thread->handle);
+  CloseHandle(thread->handle);
+  if (--thread->owners == 0) delete thread;
 }
 
 void SleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
