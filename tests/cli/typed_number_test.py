@@ -40,6 +40,7 @@ class TypedNumberTest(unittest.TestCase):
             ("999999999", 9, HIGH, "2147483644852516353.000000000"),
             ("-999999999", 9, LOW, "2147483645852516352.000000000"),
             ("0.000000001", 9, LOW, "-2.147483648"), ("0.00000000000000000005", 0, HIGH, "0"),
+            ("2.540000000", 1, 5, "12.7"), ("0.1000000000", 2, -7, "-0.70"),  # zeros at the end count for nothing
         ]
         answers = probe("%s %d %d" % row[:3] for row in rows)
         self.assertEqual(answers, [row[3] for row in rows])

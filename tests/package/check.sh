@@ -90,8 +90,15 @@ for folder in x64 x86; do
   vc=$work/vc-$folder vba=$work/vba-$folder
   mkdir -p "$vba"
   /usr/bin/python3 "$here/vba/declares.py" "$here/../../bindings/vba/Ovrin70.bas" "$bits" "$vba/vba_declares.h"
+  # A plugin that comes and goes with its runtime, and two stand-in debug
+  # runtimes on the process heap (vc_host.cpp says what each is for).
+  mkdir -p "$vc"
+  for name in msvcr110d msvcr120d; do cp "$here/vc/debug_runtime.cpp" "$vc/$name.cpp"; done
   if ! "$here/build_msvc_host.sh" --dll --runtime msvcr71 "$folder" "$here/vc/vc_plugin.cpp" "$vc" \
          "$unpacked/$folder/lib/Ovrin70.lib" ||
+     ! "$here/build_msvc_host.sh" --dll --runtime msvcr90 "$folder" "$here/vc/vc_transient.cpp" "$vc" ||
+     ! "$here/build_msvc_host.sh" --dll "$folder" "$vc/msvcr110d.cpp" "$vc" ||
+     ! "$here/build_msvc_host.sh" --dll "$folder" "$vc/msvcr120d.cpp" "$vc" ||
      ! "$here/build_msvc_host.sh" "$folder" "$here/vc/vc_host.cpp" "$vc" "$unpacked/$folder/lib/Ovrin70.lib" \
          "$vc/vc_plugin.lib" ||
      ! "$here/build_msvc_host.sh" "$folder" "$here/vba/stand_in.cpp" "$vba"; then

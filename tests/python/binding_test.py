@@ -100,17 +100,22 @@ class BindingTest(unittest.TestCase):
             self.assertEqual(meter.port, second)
 
 
-    def test_library_inside_the_package_first(self):
-        # As a wheel installs it: the library inside the package, used even
-        # where OVRIN70_LIBRARY names another.
+    def test_which_library_is_loaded(self):
+        # As a wheel installs it, with the library inside the package: that one,
+        # unless OVRIN70_LIBRARY names another build, which then wins.
+        built = os.environ["OVRIN70_LIBRARY"]
         with tempfile.TemporaryDirectory() as site:
             shutil.copytree(os.path.join(ROOT, "bindings", "python", "ovrin70"), os.path.join(site, "ovrin70"))
-            inside = shutil.copy(os.environ["OVRIN70_LIBRARY"], os.path.join(site, "ovrin70", "libOvrin70.so"))
-            loaded = subprocess.run(
-                [sys.executable, "-c", "import ovrin70; print(*(l.split()[-1] for l in open('/proc/self/maps') "
-                 "if 'libOvrin70' in l))"], env=dict(os.environ, PYTHONPATH=site), capture_output=True, text=True,
-                check=True).stdout.split()
-            self.assertEqual(set(loaded), {inside})
+            inside = shutil.copy(built, os.path.join(site, "ovrin70", "libOvrin70.so"))
+            for named, expected in ((None, inside), (built, built)):
+                env = dict(os.environ, PYTHONPATH=site)
+                env.pop("OVRIN70_LIBRARY")
+                if named:
+                    env["OVRIN70_LIBRARY"] = named
+                loaded = subprocess.run(
+                    [sys.executable, "-c", "import ovrin70; print(*(l.split()[-1] for l in open('/proc/self/maps') "
+                     "if 'libOvrin70' in l))"], env=env, capture_output=True, text=True, check=True).stdout.split()
+                self.assertEqual(set(loaded), {os.path.realpath(expected)}, named)
 
 
 if __name__ == "__main__":

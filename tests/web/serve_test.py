@@ -300,6 +300,17 @@ class BeyondLoopbackTest(ServeCase):
         self.assertEqual(refused.returncode, 5, refused.stderr)
         self.assertIn("other users may read or change it (mode 0644): make it private with: chmod 600 " + path,
                       refused.stderr)
+        os.chmod(path, 0o600)
+        weak = ("is too weak: it needs 32 or more hex digits (128 bits); delete the file and serve writes a good "
+                "one into it")
+        for written, why in (("0123456789abcdef", weak),
+                             ("0123456789abcdef-0123456789abcde", weak),  # 31 digits and a dash
+                             ("not-a-token-at-all-not-a-token-at", "must be letters a-f, digits, - or _")):
+            with open(path, "w") as file:
+                file.write(written + "\n")
+            refused = self.ovrin("serve", "--listen", "0.0.0.0:0", "--token-file", path)
+            self.assertEqual(refused.returncode, 5, refused.stderr)
+            self.assertIn(why, refused.stderr)
 
     def test_no_token_is_refused_beyond_loopback(self):
         result = self.ovrin("serve", "--listen", "0.0.0.0:0", "--no-token")

@@ -106,8 +106,14 @@ std::string ParseScale(const std::string& text, Scale* scale) {
       return bad;
     }
   }
+  if (digits.empty() || exponent == 0) return bad;
+  // Zeros at the end of the fraction change nothing: 2.540000000 is 2.54.
+  while (exponent > 0 && digits.back() == '0') {
+    digits.pop_back();
+    --exponent;
+  }
   const std::size_t first = digits.find_first_not_of('0');
-  if (digits.empty() || exponent == 0 || (first != std::string::npos && digits.size() - first > 9)) return bad;
+  if (digits.empty() || (first != std::string::npos && digits.size() - first > 9)) return bad;
   scale->mantissa = std::strtoll(digits.c_str(), nullptr, 10) * (text[0] == '-' ? -1 : 1);
   scale->exponent = exponent < 0 ? 0 : exponent;
   return std::string();

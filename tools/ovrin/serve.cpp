@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -51,6 +52,8 @@ class Publisher : public Follower {
 // from the system's generator, which --token-file then keeps, readable by
 // its owner only. False, with *error, when the file is not private, cannot
 // be read or written, or no random bits came.
+constexpr std::size_t kTokenHexDigits = 32;  // 128 bits
+
 bool LinkToken(const std::string& path, std::string* token, std::string* error) {
   if (!path.empty()) {
     *error = SecretFileProblem(path);
@@ -59,12 +62,22 @@ bool LinkToken(const std::string& path, std::string* token, std::string* error) 
     std::getline(kept, *token);
     while (!token->empty() && std::isspace(static_cast<unsigned char>(token->back())) != 0) token->pop_back();
     if (!token->empty()) {
-      if (token->size() >= 16 && token->find_first_not_of("0123456789abcdefABCDEF-_") == std::string::npos) return true;
-      *error = "the token in \"" + path + "\" must be 16 or more letters a-f, digits, - or _";
+      if (token->find_first_not_of("0123456789abcdefABCDEF-_") != std::string::npos) {
+        *error = "the token in \"" + path + "\" must be letters a-f, digits, - or _";
+        return false;
+      }
+      // Each hex digit is 4 bits; - and _ only part them. No file may make
+      // the link weaker than the token serve writes.
+      const std::size_t hexDigits =
+          token->size() - std::count_if(token->begin(), token->end(), [](char c) { return c == '-' || c == '_'; });
+      if (hexDigits >= kTokenHexDigits) return true;
+      *error = "the token in \"" + path +
+               "\" is too weak: it needs 32 or more hex digits (128 bits); delete the file " +
+               "and serve writes a good one into it";
       return false;
     }
   }
-  unsigned char bits[16];
+  unsigned char bits[kTokenHexDigits / 2];
   if (!RandomBytes(bits, sizeof bits)) {
     *error = "the system's random generator gave nothing for the token";
     return false;

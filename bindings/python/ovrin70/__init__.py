@@ -11,9 +11,10 @@
 
 Works the same on Linux and Windows: readings are taken from the
 connection's queue (ovrin_wait_reading), so no window or message loop is
-needed. The library is the one inside this package (the wheels carry it),
-else the one OVRIN70_LIBRARY names (a path), else the system's
-("libOvrin70.so.0", which the Debian package installs, or "Ovrin70.dll").
+needed. The library is the one OVRIN70_LIBRARY names (a path) when it is
+set, so that another build can be tried; else the one inside this package
+(the wheels carry it), else the system's ("libOvrin70.so.0", which the
+Debian package installs, or "Ovrin70.dll").
 """
 import collections
 import ctypes
@@ -90,7 +91,7 @@ def _candidates() -> List[str]:
                           "Ovrin70.dll" if os.name == "nt" else "libOvrin70.so")
     named = os.environ.get("OVRIN70_LIBRARY")
     system = ["Ovrin70.dll"] if os.name == "nt" else ["libOvrin70.so.0", "libOvrin70.so"]
-    return ([inside] if os.path.isfile(inside) else []) + ([named] if named else []) + system
+    return ([named] if named else []) + ([inside] if os.path.isfile(inside) else []) + system
 
 
 def _load() -> Any:

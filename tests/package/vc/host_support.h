@@ -50,9 +50,11 @@ inline int HeapBlocksInUse() {
 // ---- Win32 ----
 #if defined(_M_IX86)
 #define HOST_API __declspec(dllimport) __stdcall
+#define HOST_CALLBACK __stdcall
 #define HOST_THISCALL __thiscall
 #else
 #define HOST_API __declspec(dllimport)
+#define HOST_CALLBACK
 #define HOST_THISCALL
 #endif
 typedef void* Block;
@@ -74,7 +76,15 @@ HANDLE HOST_API HeapCreate(unsigned long options, size_t initialSize, size_t max
 Block HOST_API HeapAlloc(HANDLE heap, unsigned long flags, size_t size);
 int HOST_API HeapValidate(HANDLE heap, unsigned long flags, const void* block);
 int HOST_API HeapDestroy(HANDLE heap);
+HANDLE HOST_API GetProcessHeap();
+int HOST_API HeapFree(HANDLE heap, unsigned long flags, Block block);
 void HOST_API ExitProcess(unsigned code);
+HANDLE HOST_API CreateThread(void* security, size_t stackSize, unsigned long(HOST_CALLBACK* start)(void* argument),
+                             void* argument, unsigned long flags, unsigned long* id);
+unsigned long HOST_API WaitForSingleObject(HANDLE handle, unsigned long milliseconds);
+Block HOST_API LoadLibraryA(const char* name);
+int HOST_API FreeLibrary(void* module);
+Block HOST_API GetProcAddress(void* module, const char* name);
 }
 const HWND kMessageOnly = reinterpret_cast<HWND>(-3);
 const HANDLE kInvalidHandle = reinterpret_cast<HANDLE>(-1);

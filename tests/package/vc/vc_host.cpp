@@ -139,6 +139,67 @@ void Deleting() {
   HeapDestroy(own);
 }
 
+// Deletes while other threads change the process: one allocates and frees on
+// this program's heap, one loads and unloads a plugin and its runtime
+// (vc_transient.dll on MSVCR90.DLL). Every block goes back, and nothing
+// crashes.
+volatile long gStop;
+unsigned long HOST_CALLBACK Churn(void*) {
+  while (!gStop) free(malloc(48));
+  return 0;
+}
+unsigned long HOST_CALLBACK LoadAndUnload(void*) {
+  while (!gStop) {
+    void* plugin = LoadLibraryA("vc_transient.dll");
+    if (plugin == nullptr) return 1;
+    FreeLibrary(plugin);
+  }
+  return 0;
+}
+void DeletingWhileTheProcessChanges() {
+  const int before = HeapBlocksInUse();
+  gStop = 0;
+  HANDLE threads[] = {CreateThread(nullptr, 0, Churn, nullptr, 0, nullptr),
+                      CreateThread(nullptr, 0, LoadAndUnload, nullptr, 0, nullptr)};
+  for (int i = 0; i < 2000; ++i) delete new OvrinComm;
+  gStop = 1;
+  bool ended = true;
+  for (HANDLE thread : threads) {
+    ended = thread != nullptr && WaitForSingleObject(thread, 10000) == 0 && ended;
+    if (thread != nullptr) CloseHandle(thread);
+  }
+  Check(ended && HeapBlocksInUse() == before && Sound(),
+        "2000 deletes while a thread allocates and frees and a plugin comes and goes: every block back");
+}
+
+// Debug runtimes that share the process heap each call a block there their
+// own (stand-ins of debug_runtime.cpp, loaded one and then two): the block is
+// freed by the one owner, and by none of two.
+void DebugRuntimesOnTheProcessHeap() {
+  const char* const names[] = {"msvcr110d.dll", "msvcr120d.dll"};
+  using Frees = int (*)();
+  Frees frees[2] = {};
+  for (int loaded = 0; loaded < 2; ++loaded) {
+    void* module = LoadLibraryA(names[loaded]);
+    frees[loaded] = module != nullptr ? reinterpret_cast<Frees>(GetProcAddress(module, "StandInFrees")) : nullptr;
+    if (frees[loaded] == nullptr) {
+      Check(false, "a stand-in debug runtime loaded");
+      return;
+    }
+    const int before = frees[0]() + (loaded == 1 ? frees[1]() : 0);
+    Block block = HeapAlloc(GetProcessHeap(), 0, sizeof(OvrinComm));
+    CallDeletingDestructor(new (block) OvrinComm, 1);
+    const int given = frees[0]() + (loaded == 1 ? frees[1]() : 0) - before;
+    if (loaded == 0) {
+      Check(given == 1, "one debug runtime says the block is its own: it frees it");
+    } else {
+      Check(given == 0 && HeapValidate(GetProcessHeap(), 0, block),
+            "two debug runtimes say so: the object is destroyed, its block left to the program");
+    }
+    HeapFree(GetProcessHeap(), 0, block);
+  }
+}
+
 }  // namespace
 
 extern "C" int start() {
@@ -147,6 +208,8 @@ extern "C" int start() {
   Connection(window);
   Check(gManager.allocated == gManager.freed, "every string buffer given back to the string manager");
   Deleting();
+  DeletingWhileTheProcessChanges();
+  DebugRuntimesOnTheProcessHeap();
   char text[64];
   gCode = 252;
   DescError(Code, text, sizeof text);

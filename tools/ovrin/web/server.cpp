@@ -158,8 +158,11 @@ bool WebServer::Admit(const httplib::Request& req, httplib::Response& res) {
   } else {
     offered = CookieValue(req.get_header_value("Cookie"), CookieName());
   }
-  // The right token always gets in: the limit slows guessing, and must not
-  // shut out the link the user was given.
+  // The right token always gets in, whatever the count: the limit on wrong
+  // tokens must not shut out the link the user was given. So it cannot slow
+  // guessing (a right guess gets in, a wrong one learns nothing more either
+  // way); 128 bits of token are what make guessing hopeless. The limit only
+  // spares the server an address that sends wrong tokens without end.
   if (!offered.empty() && gate_.Matches(offered)) {
     if (!inLink) return true;
     // From now on the cookie carries the token, and the address bar does not.
