@@ -30,6 +30,7 @@ extern "C" {
 void* malloc(size_t size);
 void* realloc(void* block, size_t size);
 void free(void* block);
+void* memcpy(void* to, const void* from, size_t size);
 int printf(const char* format, ...);
 int _heapwalk(HeapEntry* entry);
 int _heapchk();

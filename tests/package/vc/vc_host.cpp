@@ -89,6 +89,33 @@ void Connection(HWND window) {
   CloseHandle(handle);
 }
 
+// An open object moved as MFC's CArray moves its elements when it grows: its
+// bytes copied to a new block and the old block freed without a destructor.
+// Close on the copy ends the original's receive thread and lets go of the
+// port, and a new object opens the meter. (Once the startup answer has come:
+// until the copy's first call, a line's record still goes to the old block.)
+void MovedAsCArrayGrows(HWND window) {
+  CString port("");
+  OvrinComm* original = new OvrinComm;
+  Check(original->Open(port, window) == 1, "Open an object a CArray holds");
+  MSG message;
+  for (int waited = 0; waited < 5000 && !PeekMessageA(&message, window, kMeasureReady, kMeasureReady, kRemove);
+       waited += 10) {
+    Sleep(10);
+  }
+  void* grown = operator new(sizeof(OvrinComm));
+  memcpy(grown, static_cast<void*>(original), sizeof(OvrinComm));  // as CArray does, vtable pointer and all
+  operator delete(original);
+  OvrinComm* moved = static_cast<OvrinComm*>(grown);
+  Check(moved->Close() == 1 && Private::IsOpen(*moved) == 0, "Close on the moved copy closes the connection");
+  CString again("");
+  OvrinComm next;
+  Check(next.Open(again, window) == 1 && next.DistanceMeasure() == 1 && MeasuredDistance(next, window) == 12345,
+        "and the meter, let go, opens for a new object and measures");
+  next.Close();
+  delete moved;
+}
+
 // delete through the vtable gives the memory back to the C runtime whose
 // heap holds it, whichever module deletes: this program (MSVCR70.DLL) and a
 // plugin on MSVCR71.DLL (vc_plugin.cpp) delete what the other made, once in
@@ -206,6 +233,7 @@ extern "C" int start() {
   HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, kMessageOnly, nullptr, nullptr, nullptr);
   Check(window != nullptr, "a message-only window");
   Connection(window);
+  MovedAsCArrayGrows(window);
   Check(gManager.allocated == gManager.freed, "every string buffer given back to the string manager");
   Deleting();
   DeletingWhileTheProcessChanges();
