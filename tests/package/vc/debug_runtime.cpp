@@ -8,9 +8,7 @@ __declspec(dllimport) int __stdcall HeapValidate(void* heap, unsigned long flags
 
 int gFrees = 0;
 
-__declspec(dllexport) int _CrtIsValidHeapPointer(const void* block) {
-  return HeapValidate(GetProcessHeap(), 0, block);
-}
+__declspec(dllexport) int _CrtIsValidHeapPointer(const void* block) { return HeapValidate(GetProcessHeap(), 0, block); }
 __declspec(dllexport) void free(void*) { ++gFrees; }
 __declspec(dllexport) int StandInFrees() { return gFrees; }
 }
