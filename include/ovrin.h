@@ -20,12 +20,17 @@
  *   ovrin_set_reading_callback) and ovrin_error_text: any thread, at any
  *   time while the connection exists. ovrin_close on another thread ends an
  *   ovrin_wait_reading; on the receive thread ovrin_wait_reading never waits.
- * - ovrin_close, ovrin_destroy and a new ovrin_open never wait for a reading
- *   callback that is running on another thread (one that waits for the
- *   closing thread, as a form's Invoke does, cannot hold them up): the port
- *   is released at once, no callback is called after they begin, and the
- *   receive thread ends by itself once the callback returns, without touching
- *   the port or the connection again. The class's Close waits for it.
+ * - ovrin_close and a new ovrin_open never wait for a reading callback that
+ *   is running on another thread (one that waits for the closing thread, as
+ *   a form's Invoke does, cannot hold them up): the port is given back at
+ *   once, no callback is called after they begin, and the receive thread
+ *   ends by itself once the callback returns, without touching the port
+ *   again (an ovrin_measure from that callback then sends nothing).
+ *   ovrin_destroy closes in the same way and then waits for such a callback
+ *   to return, so that neither the connection nor its context is used after
+ *   it: a host whose callback waits for a thread closes the connection on
+ *   that thread and destroys it elsewhere or later. The class's Close waits
+ *   for the callback.
  *
  * Bad pointers: every function checks its pointers before it does anything.
  * A NULL connection, or NULL where a result is to be written, does nothing

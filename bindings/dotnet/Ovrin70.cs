@@ -309,9 +309,10 @@ namespace Ovrin70
         private void Release()
         {
             gate.EnterWriteLock();
-            try { Native.ovrin_close(handle); }
+            try { Native.ovrin_close(handle); }  // the port is free from here on
             finally { gate.ExitWriteLock(); }
-            handle.Dispose();  // destroyed once no call is under way any more
+            // ovrin_destroy waits for a handler still running, which may wait for this thread.
+            ThreadPool.QueueUserWorkItem(delegate { handle.Dispose(); });  // destroyed once no call is under way
         }
 
         private void CloseRun(int run)

@@ -69,14 +69,19 @@ int OvrinComm::DistanceMeasure() {
     return 0;
   }
   std::uint32_t written = 0;
-  platform::WriteResult result;
+  bool sent = false;
   {
+    // A handler that measures while another thread closes the connection
+    // without waiting for it finds the port given back, never a closed one.
     platform::MonitorLock sending(run->Sending());
-    result = platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+    if (run->HoldsPort(port)) {
+      const platform::WriteResult result =
+          platform::WritePort(port, event, kMeasureCommand, sizeof kMeasureCommand, -1, &written);
+      // 1 only when the command reached the port; a lost command is no success.
+      sent = result == platform::WriteResult::kDoneAtOnce || result == platform::WriteResult::kDoneAfterWait;
+      if (sent) run->TraceBytes(ovrin::TraceKind::kSent, kMeasureCommand, sizeof kMeasureCommand);
+    }
   }
   platform::CloseEvent(event);
-  // 1 only when the command reached the port; a lost command is no success.
-  if (result != platform::WriteResult::kDoneAtOnce && result != platform::WriteResult::kDoneAfterWait) return 0;
-  run->TraceBytes(ovrin::TraceKind::kSent, kMeasureCommand, sizeof kMeasureCommand);
-  return 1;
+  return sent ? 1 : 0;
 }

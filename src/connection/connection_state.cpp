@@ -60,6 +60,8 @@ thread_local const ConnectionState* tReceivingFor = nullptr;
 ConnectionState::ConnectionState(OvrinComm& owner) : record_(&owner.measurement) {}
 
 std::uint64_t ConnectionState::Begin(const RunHandles& run) {
+  // A command from a handler of a run given up may still be tracing.
+  platform::MonitorLock sending(sending_);
   platform::MonitorLock hold(monitor_);
   run_ = run;
   if (ring_ == nullptr || size_ != capacity_) {
@@ -89,11 +91,23 @@ bool ConnectionState::Stop(bool waitForHandler) {
   receiving_.store(0);
   if (waitForHandler) return false;
   handlersFor_ = 0;
-  if (!inHandler_) return false;
+  if (handlerRun_ != runs_) return false;
   abandoned_ = runs_;
   running_ = false;
   monitor_.WakeAll();
   return true;
+}
+
+void ConnectionState::WaitForHandler() {
+  if (OnReceiveThread()) return;
+  platform::MonitorLock hold(monitor_);
+  const platform::Deadline never(platform::kNoTimeLimit);
+  while (handlerRun_ != 0) monitor_.Wait(never);
+}
+
+bool ConnectionState::HoldsPort(platform::Port* port) {
+  platform::MonitorLock hold(monitor_);
+  return port != platform::NoPort() && run_.portHandle == port;
 }
 
 bool ConnectionState::Holds(platform::Port* port, platform::Event* listening, platform::Event* idle) {
@@ -159,7 +173,7 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
     target = target_;
     context = context_;
     window = run_.window;
-    inHandler_ = invoke != nullptr;
+    if (invoke != nullptr) handlerRun_ = run;
   }
   // Waiters are woken once the lock is free: woken inside it, each would
   // only wait for the lock next.
@@ -167,7 +181,8 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
   if (invoke != nullptr) {
     invoke(reading, target, context);
     platform::MonitorLock hold(monitor_);
-    inHandler_ = false;
+    if (handlerRun_ == run) handlerRun_ = 0;
+    monitor_.WakeAll();  // a destroy waits for the handler
     // Closed meanwhile without waiting: the run's handles may be gone.
     if (Abandoned(run)) return;
   }
@@ -269,25 +284,31 @@ std::shared_ptr<ConnectionState> StateOf(OvrinComm& connection, bool create) {
   platform::ScopedProcessLock lock;
   Table& states = States();
   auto found = states.find(&connection);
-  if (found != states.end() &&
-      !found->second->Holds(OvrinCommAccess::PortHandle(connection), OvrinCommAccess::ListenEvent(connection),
-                            OvrinCommAccess::IdleEvent(connection))) {
-    // Not the run this object carries: that is the one it was moved from.
-    std::shared_ptr<ConnectionState> moved = TakeMovedRun(connection);
-    if (moved != nullptr) {
-      gone = std::move(found->second);
-      found->second = moved;
-      moved->BindRecord(connection.measurement);
-    }
+  const bool carries = OvrinCommAccess::PortHandle(connection) != platform::NoPort();
+  if (found != states.end() && (!carries || found->second->Holds(OvrinCommAccess::PortHandle(connection),
+                                                                 OvrinCommAccess::ListenEvent(connection),
+                                                                 OvrinCommAccess::IdleEvent(connection)))) {
     return found->second;
   }
-  if (found != states.end()) return found->second;
   try {
-    std::shared_ptr<ConnectionState> moved = TakeMovedRun(connection);
-    if (moved != nullptr) moved->BindRecord(connection.measurement);
-    if (moved == nullptr && !create) return nullptr;
-    if (moved == nullptr) moved = std::make_shared<ConnectionState>(connection);
-    return states.emplace(&connection, std::move(moved)).first->second;
+    // Handles of a run that is not this address's own: the object was moved
+    // here from where that run began.
+    std::shared_ptr<ConnectionState> moved = carries ? TakeMovedRun(connection) : nullptr;
+    if (moved != nullptr) {
+      moved->BindRecord(connection.measurement);
+      if (found == states.end()) return states.emplace(&connection, std::move(moved)).first->second;
+      // What was here moved on too (CArray::InsertAt): findable by its handles.
+      gone = std::move(found->second);
+      const RunHandles& run = gone->Run();
+      if (gone->Holds(run.portHandle, run.listening, run.idle)) Unowned().push_back(std::move(gone));
+      found->second = std::move(moved);
+      return found->second;
+    }
+    // Handles of no open run (a copy of an object closed since) reach nothing.
+    if (carries) return nullptr;
+    if (found != states.end()) return found->second;
+    if (!create) return nullptr;
+    return states.emplace(&connection, std::make_shared<ConnectionState>(connection)).first->second;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -70,8 +70,12 @@ class ConnectionState {
   // Whether the run holds exactly these handles (an object moved byte for
   // byte still carries them).
   bool Holds(platform::Port* port, platform::Event* listening, platform::Event* idle);
+  bool HoldsPort(platform::Port* port);
   // Where the record goes: the object's own field, or a moved copy's.
   void BindRecord(MeasureRecord& record);
+  // Until no handler runs (at once on the receive thread): the connection
+  // and the handler's context may go once it returns.
+  void WaitForHandler();
 
   // ---- The receive thread (`run` as Begin returned it) ----
   void EnterReceiveThread();
@@ -123,7 +127,7 @@ class ConnectionState {
   std::uint64_t runs_ = 0;         // Begin counts the runs
   std::uint64_t handlersFor_ = 0;  // the run whose readings reach the handler
   std::uint64_t abandoned_ = 0;    // the last run given up while in a handler
-  bool inHandler_ = false;
+  std::uint64_t handlerRun_ = 0;   // the run whose handler is running, 0 when none
   bool running_ = false;
   bool notifyLinkLost_ = false;
   ReadingInvoker invoke_ = nullptr;

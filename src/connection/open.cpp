@@ -50,6 +50,8 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   // Hosts that open twice mean to reconnect; two receive threads on one
   // object would share its fields.
   if (isOpen.load() != 0) Close();
+  // The state of this run, looked up while the object carries no handles.
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(*this, true);
   {
     RememberedPort remembered;
     port = remembered.Read();
@@ -60,9 +62,8 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   notifyWindow = window;
   listenEvent = platform::CreateManualEvent(true);
   idleEvent = listenEvent != nullptr ? platform::CreateManualEvent(false) : nullptr;
-  // The state of this run: a new, empty queue, sequence from 1.
-  const std::shared_ptr<ovrin::ConnectionState> state = idleEvent != nullptr ? ovrin::StateOf(*this, true) : nullptr;
-  const std::uint64_t run = state != nullptr
+  // A new, empty queue, sequence from 1.
+  const std::uint64_t run = state != nullptr && idleEvent != nullptr
                                 ? state->Begin({port, ovrin::AsPort(portHandle), ovrin::AsEvent(listenEvent),
                                                 ovrin::AsEvent(idleEvent), window})
                                 : 0;
@@ -79,7 +80,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
     portHandle = platform::NoPort();
     return 0;
   }
-  // Set before the thread runs: it ends at once when it finds isOpen 0.
+  // The host's view; the thread goes by the run, which Begin started.
   isOpen.store(1);
   platform::ResumeThread(ovrin::AsThread(receiveThread));
   ovrin::TraceLink(ovrin::TraceKind::kConnected, port);

@@ -72,7 +72,11 @@ int OvrinCommAccess::Close(OvrinComm& c, bool waitForHandler) {
     platform::JoinThread(ovrin::AsThread(c.receiveThread));
   }
   c.receiveThread = nullptr;
-  state->Finish();
+  {
+    // A command under way (from a handler given up) ends before the port goes.
+    platform::MonitorLock sending(state->Sending());
+    state->Finish();
+  }
   platform::ClosePort(ovrin::AsPort(c.portHandle), platform::PendingOutput::kLetLeave);
   platform::CloseEvent(ovrin::AsEvent(c.listenEvent));
   platform::CloseEvent(ovrin::AsEvent(c.idleEvent));

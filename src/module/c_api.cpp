@@ -73,6 +73,10 @@ OvrinConnection* OVRIN_CALL ovrin_create(void) { return new (std::nothrow) Ovrin
 void OVRIN_CALL ovrin_destroy(OvrinConnection* connection) {
   if (connection == nullptr) return;
   OvrinCommAccess::Close(connection->comm, false);
+  // The port is back; the connection and the callback's context stay until
+  // a callback that is running has returned.
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(connection->comm);
+  if (state != nullptr) state->WaitForHandler();
   delete connection;
 }
 

@@ -1,11 +1,14 @@
 // The connection object and its commands, on the scripted platform.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <thread>
 
 #include "connection/comm_access.h"
+#include "connection/connection_state.h"
 #include "fake_platform.h"
 #include "ovrin_readings.h"
 
@@ -110,9 +113,6 @@ TEST_F(ConnectionTest, CopiesNeverShareTheConnection) {
   EXPECT_EQ(self.Close(), 1);
 }
 
-// A host that moves an open object byte for byte (MFC's CArray grows so)
-// has, at the new address, an object without its state: every member there
-// answers "not open", and the original still closes what it holds.
 // As MFC's CArray grows: the bytes copied to a new block, the old block
 // freed without a destructor and given to something else.
 TEST_F(ConnectionTest, AnOpenObjectMovedByteForByteIsTakenOverByItsCopy) {
@@ -138,6 +138,43 @@ TEST_F(ConnectionTest, AnOpenObjectMovedByteForByteIsTakenOverByItsCopy) {
   OvrinComm next;
   OpenOnMeter(next);
   EXPECT_EQ(next.Close(), 1);
+}
+
+// The C interface's close, while a handler waits for the closing thread (as
+// a form's Invoke does): the port goes back at once and the handler finishes
+// later. The same connection opened and closed again meanwhile is closed as
+// usual: its new thread, in no handler, is not given up.
+TEST_F(ConnectionTest, ACloseThatDoesNotWaitGivesThePortBackWhileAHandlerRuns) {
+  struct Gate {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> released{false};
+  } gate;
+  OvrinComm comm;
+  ovrin::SetReadingHandler(
+      comm,
+      [](const ovrin::Reading&, void* context) {
+        auto* held = static_cast<Gate*>(context);
+        held->entered = true;
+        while (!held->released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      },
+      &gate);
+  OpenOnMeter(comm);
+  fake::Receive("COM1", "12....+00000001\r\n");
+  for (int waited = 0; waited < 5000 && !gate.entered; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(gate.entered);
+  EXPECT_EQ(OvrinCommAccess::Close(comm, false), 1);
+  EXPECT_EQ(fake::LogOf("close COM1").size(), 1u);
+  std::string port;
+  ASSERT_EQ(comm.Open(port, nullptr), 1);
+  EXPECT_EQ(OvrinCommAccess::Close(comm, false), 1);
+  EXPECT_EQ(fake::LogOf("close COM1").size(), 2u);
+  gate.released = true;
+  ovrin::StateOf(comm)->WaitForHandler();
+  for (int waited = 0; waited < 5000 && fake::Locked()->liveHandles != 0; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(fake::Locked()->liveHandles, 0);
 }
 
 TEST_F(ConnectionTest, DistanceMeasureWritesGWithCrLf) {

@@ -15,6 +15,7 @@ struct Thread {
   ThreadProc proc;
   void* argument;
   std::atomic<int> owners;  // the thread until it has started, and its handle's holder
+  HMODULE module;           // held while the thread runs
 };
 
 namespace {
@@ -28,8 +29,13 @@ DWORD WINAPI RunThread(void* raw) {
   Thread* thread = static_cast<Thread*>(raw);
   const ThreadProc proc = thread->proc;
   void* const argument = thread->argument;
+  const HMODULE module = thread->module;
   if (--thread->owners == 0) delete thread;
-  return proc(argument);
+  const DWORD result = proc(argument);
+  // A thread nobody joins may still be running when the host frees the
+  // library: its code stays mapped until the thread is gone.
+  if (module != nullptr) FreeLibraryAndExitThread(module, result);
+  return result;
 }
 
 struct MonitorState {
@@ -111,10 +117,15 @@ ScopedProcessLock::ScopedProcessLock() { AcquireSRWLockExclusive(&gProcessLock);
 ScopedProcessLock::~ScopedProcessLock() { ReleaseSRWLockExclusive(&gProcessLock); }
 
 Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
-  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument, {2}};
+  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument, {2}, nullptr};
   if (thread == nullptr) return nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunThread),
+                          &thread->module)) {
+    thread->module = nullptr;
+  }
   thread->handle = CreateThread(nullptr, 0, RunThread, thread, CREATE_SUSPENDED, nullptr);
   if (thread->handle == nullptr) {
+    if (thread->module != nullptr) FreeLibrary(thread->module);
     delete thread;
     return nullptr;
   }
