@@ -89,7 +89,7 @@ namespace Ovrin70
     /// under way on another thread, and Measure waits for them. In a ReadingReceived
     /// handler (the receive thread) nothing waits: Measure is refused while the
     /// connection opens or closes, Open is refused, and Close and Dispose take effect
-    /// on the thread pool at once. No Open, Close or Dispose ever waits for a handler,
+    /// at once on a thread of their own. No Open, Close or Dispose ever waits for a handler,
     /// of this connection or of another: the port is given back at once, and a handler
     /// that is running finishes on its own. Once Dispose has begun, every call throws
     /// ObjectDisposedException; a WaitReading under way on another thread ends with it.
@@ -153,6 +153,7 @@ namespace Ovrin70
         public string Open()
         {
             if (OnReceiveThread) throw new InvalidOperationException("Open cannot run in a ReadingReceived handler");
+            PortReleases.WaitForAll();  // a port a handler let go of is free first
             var port = new byte[256];
             int result;
             EnterAlone();
@@ -220,15 +221,16 @@ namespace Ovrin70
 
         /// <summary>Closes the connection and gives its port back at once, without waiting for a
         /// handler that is running (one that waits for the closing thread, as Control.Invoke
-        /// does while a form reconnects, cannot hold it up); no handler is called after it.
-        /// In a ReadingReceived handler it takes effect on the thread pool.</summary>
+        /// does while a form reconnects, cannot hold it up): that one finishes on its own, and
+        /// no other is called. In a ReadingReceived handler it takes effect at once on a
+        /// thread of its own.</summary>
         public void Close()
         {
             if (IsDisposed) throw Disposed();
             if (OnReceiveThread)
             {
                 int run = opens;
-                ThreadPool.QueueUserWorkItem(delegate { CloseRun(run); });
+                PortReleases.Run(() => CloseRun(run));
                 return;
             }
             EnterAlone();
@@ -297,12 +299,12 @@ namespace Ovrin70
 
         /// <summary>Closes the connection (a wait on another thread ends) and releases it,
         /// without waiting for a handler that is running; in a ReadingReceived handler, on
-        /// the thread pool. No handler is called after Dispose has begun.</summary>
+        /// a thread of its own, at once. No handler is called after Dispose has begun.</summary>
         public void Dispose()
         {
             if (Interlocked.Exchange(ref disposed, 1) != 0) return;
             // The library's close is refused on the receive thread, and waits for nothing elsewhere.
-            if (OnReceiveThread) ThreadPool.QueueUserWorkItem(delegate { Release(); });
+            if (OnReceiveThread) PortReleases.Run(Release);
             else Release();
         }
 
@@ -312,7 +314,7 @@ namespace Ovrin70
             try { Native.ovrin_close(handle); }  // the port is free from here on
             finally { gate.ExitWriteLock(); }
             // ovrin_destroy waits for a handler still running, which may wait for this thread.
-            ThreadPool.QueueUserWorkItem(delegate { handle.Dispose(); });  // destroyed once no call is under way
+            Background(handle.Dispose);  // destroyed once no call is under way any more
         }
 
         private void CloseRun(int run)
@@ -480,6 +482,41 @@ namespace Ovrin70
             {
                 Native.ovrin_destroy(connection);
                 Owners.Remove(owner);
+            }
+        }
+
+        private static void Background(ThreadStart action) { new Thread(action) { IsBackground = true }.Start(); }
+
+        // What a handler asked for that only another thread can do: giving a port back.
+        // It runs at once on a thread of its own and never waits for a handler (the
+        // library's close does not), so Open can wait for every one of them.
+        private static class PortReleases
+        {
+            private static readonly object gate = new object();
+            private static int pending;
+
+            internal static void Run(ThreadStart release)
+            {
+                lock (gate) ++pending;
+                Background(delegate {
+                    try { release(); }
+                    finally
+                    {
+                        lock (gate)
+                        {
+                            --pending;
+                            Monitor.PulseAll(gate);
+                        }
+                    }
+                });
+            }
+
+            internal static void WaitForAll()
+            {
+                lock (gate)
+                {
+                    while (pending > 0) Monitor.Wait(gate);
+                }
             }
         }
 

@@ -268,9 +268,13 @@ static class BindingTest
                 throw new InvalidOperationException("handler " + e.Reading.Sequence);
             };
             meter.ReadingReceived += (sender, e) => { lock (others) others.Add(e.Reading.Sequence); };
+            int handled = 0;
             meter.HandlerFailed += (sender, e) => { lock (failures) failures.Add(e); };
+            meter.ReadingReceived += (sender, e) => Interlocked.Increment(ref handled);  // the last one called
             meter.Open();
             Check(meter.MeasureDistance(TimeSpan.FromSeconds(5)).Value1 == 12345, "the next reading after a throwing handler");
+            // The answer's handlers may still run: Close does not wait for them.
+            for (int waited = 0; waited < 500 && Volatile.Read(ref handled) < 2; ++waited) Thread.Sleep(10);
             meter.Close();
             Check(failures.Select(f => f.Exception.GetType().Name + "/" + f.Reading.Sequence)
                       .SequenceEqual(new[] { "NullReferenceException/1", "InvalidOperationException/2" }), "HandlerFailed with each exception and its reading");
