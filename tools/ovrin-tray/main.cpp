@@ -1,9 +1,11 @@
 // ovrin-tray: the meter in the notification area, each reading typed where
 // the cursor is. One runs at a time: a second start opens the running one's
 // Readings window, --measure makes it measure and --quit ends it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include <string>
 #include <vector>

@@ -1,9 +1,11 @@
 // The Readings window: the last readings, newest first, as time, the value
 // as typed and the line the meter sent; Copy puts them on the clipboard as
 // tab-separated text, Open the log opens the CSV file.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include "resource.h"
 #include "text.h"

@@ -1,7 +1,9 @@
 // The Settings dialog: what is kept in the registry, checked by the same
 // parser as the command line before it is kept.
-#include <commctrl.h>
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include "resource.h"
 #include "text.h"
