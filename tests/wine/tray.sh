@@ -96,6 +96,7 @@ desktop() {
   xdotool "$@"
 }
 mouse_up=514 menu_up=517  # WM_LBUTTONUP, WM_RBUTTONUP: what the notification area sends
+run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
 # The command line over the settings (none kept yet): 0.001, 3 decimals, Tab;
 # the separator the locale's. The key, --measure and a click on the icon.
@@ -125,6 +126,25 @@ kept Scale 0.01 && kept Decimals 1 && kept Then enter || fail "the settings kept
 wine "$windows/ovrin-tray.exe" || fail "a second start: status $?"
 probe shown Ovrin70Readings || fail "the Readings window"
 shot readings Ovrin70Readings
+probe press Ovrin70Readings '&Copy' || fail "pressing Copy"
+probe clipboard >"$work/clipboard" || true
+grep -q $'^20[0-9-]*T[0-9:.]*Z\t2,345\t31..00+00002345\r' "$work/clipboard" || fail "Copy: $(cat -A "$work/clipboard")"
+
+# Typing off: the reading is kept (in the log), not typed. Start with Windows.
+from_menu() { probe icon $menu_up && probe choose "$1"; }
+csv=$WINEPREFIX/drive_c/users/$(id -un)/Documents/Ovrin70/readings.csv
+rows=$(wc -l <"$csv")
+from_menu t
+wine "$windows/ovrin-tray.exe" --measure
+for _ in $(seq 100); do [ "$(wc -l <"$csv")" -gt "$rows" ] && break; sleep 0.1; done
+grep -q ',4567,' "$csv" && typed "$(printf '1,234\t2,345\t3,456\t')" || fail "typing off"
+from_menu t
+from_menu w
+for _ in $(seq 50); do wine reg query "$run" /v 'Ovrin70 Tray' >"$work/run" 2>&1 && break; sleep 0.1; done
+grep -q 'REG_SZ *"[A-Z]:\\.*\\ovrin-tray.exe"' "$work/run" || fail "Start with Windows: $(cat "$work/run")"
+# Explorer started again: the icon comes back.
+probe broadcast TaskbarCreated || fail "TaskbarCreated sent"
+await "$work/tray.err" "the icon is in the notification area" 3 || fail "TaskbarCreated"
 
 # The meter's terminal hung up, and a meter there again. Wine tells no
 # reader of a hang-up: the measure command that cannot be written does.
@@ -141,19 +161,30 @@ wait "$tray_pid" 2>/dev/null || true
 grep -q "ovrin-tray: quit" "$work/tray.err" || fail "--quit"
 if wine "$windows/ovrin-tray.exe" --measure 2>/dev/null; then fail "--measure with none running"; fi
 
+# A wrong command line is shown, and ends it with status 2.
+wine "$windows/ovrin-tray.exe" --decimals 12 2>"$work/wrong.err" &
+wrong=$!
+probe shown '#32770' && probe type $'\n'
+wait "$wrong" && fail "a wrong command line: status 0" || [ $? = 2 ] || fail "a wrong command line: status"
+grep -q -- "--decimals: Value 12 not in range" "$work/wrong.err" || fail "a wrong command line: $(cat "$work/wrong.err")"
+
 # The settings kept, the command line over them: 0.01 and Enter from the
-# registry, 2 decimals from the command line.
+# registry, 2 decimals from the command line. F9 held by another program is
+# told, and the program goes on.
+probe hold 9 >"$work/held" &
+pids+=($!)
+await "$work/held" held
 tray --decimals 2 || fail "starting again"
+grep -q "the measure key F9 is taken by another program" "$work/tray.err" || fail "F9 taken"
 probe front "type target"
-desktop key F9
+wine "$windows/ovrin-tray.exe" --measure
 typed "$(printf '1,234\t2,345\t3,456\t12,34\r\n')" || fail "the settings across a restart"
 wine "$windows/ovrin-tray.exe" --quit || fail "--quit again: status $?"
 
 # The log holds every reading, as monitor --format csv writes them.
-csv=$WINEPREFIX/drive_c/users/$(id -un)/Documents/Ovrin70/readings.csv
 if [ "$(head -n 1 "$csv")" != "seq,time,kind,auxDigit,value1,value2,line" ] ||
    [ "$(grep -c '^[0-9]*,20[0-9-]*T[0-9:.]*Z,0,0,0,0,?$' "$csv")" != 3 ] ||  # the answer to the start-up command
-   [ "$(grep '^[0-9]*,20[0-9-]*T[0-9:.]*Z,6,' "$csv" | cut -d, -f5 | tr '\n' ' ')" != "1234 2345 3456 1234 " ]; then
+   [ "$(grep '^[0-9]*,20[0-9-]*T[0-9:.]*Z,6,' "$csv" | cut -d, -f5 | tr '\n' ' ')" != "1234 2345 3456 4567 1234 " ]; then
   fail "the CSV log"
   cat "$csv"
 fi

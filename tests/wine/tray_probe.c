@@ -7,6 +7,12 @@
  *   tray_probe choose LETTER chooses the open menu's item by its letter
  *   tray_probe type TEXT     types TEXT where the focus is (a tab or a line
  *                            end as the Tab or the Enter key)
+ *   tray_probe press CLASS TEXT  pushes the button TEXT of the window of CLASS
+ *   tray_probe clipboard     prints the clipboard's text
+ *   tray_probe broadcast NAME  what Explorer does as it starts: the message
+ *                            NAME (TaskbarCreated) to every top-level window
+ *   tray_probe hold N        holds the key FN as another program's hot key
+ *                            (prints "held"), until it is killed
  *   tray_probe shot FILE [CLASS]  the screen (or the window of CLASS and a
  *                            margin, once its middle is drawn: not black)
  *                            as a 24-bit BMP file */
@@ -109,18 +115,52 @@ static int Type(const char* text) {
   return 0;
 }
 
+static int Press(const char* kind, const char* text) {
+  HWND window = Find(kind);
+  HWND button = window != NULL ? FindWindowExA(window, NULL, "BUTTON", text) : NULL;
+  return button != NULL && SendMessageA(button, BM_CLICK, 0, 0) == 0 ? 0 : 1;
+}
+
+static int PrintClipboard(void) {
+  HANDLE text;
+  char utf8[8192];
+  if (!OpenClipboard(NULL)) return 1;
+  text = GetClipboardData(CF_UNICODETEXT);
+  if (text != NULL && WideCharToMultiByte(CP_UTF8, 0, (WCHAR*)GlobalLock(text), -1, utf8, sizeof utf8, NULL, NULL)) {
+    fputs(utf8, stdout);
+  }
+  if (text != NULL) GlobalUnlock(text);
+  CloseClipboard();
+  return text != NULL ? 0 : 1;
+}
+
+static int Hold(int key) {
+  MSG message;
+  if (!RegisterHotKey(NULL, 1, MOD_NOREPEAT, (UINT)(VK_F1 + key - 1))) return 1;
+  printf("held\n");
+  fflush(stdout);
+  while (GetMessageA(&message, NULL, 0, 0) > 0) {
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc >= 3 && strcmp(argv[1], "icon") == 0) {
     HWND tray = FindWindowA("Ovrin70Tray", NULL);
     return tray != NULL && PostMessageA(tray, WM_APP + 1, 1, atoi(argv[2])) ? 0 : 1;
   }
   if (argc >= 3 && strcmp(argv[1], "front") == 0) return SetForegroundWindow(FindWindowA(NULL, argv[2])) ? 0 : 1;
+  if (argc >= 4 && strcmp(argv[1], "press") == 0) return Press(argv[2], argv[3]);
+  if (argc >= 2 && strcmp(argv[1], "clipboard") == 0) return PrintClipboard();
+  if (argc >= 3 && strcmp(argv[1], "broadcast") == 0) {
+    return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(argv[2]), 0, 0) ? 0 : 1;
+  }
+  if (argc >= 3 && strcmp(argv[1], "hold") == 0) return Hold(atoi(argv[2]));
   if (argc >= 3 && strcmp(argv[1], "type") == 0) return Type(argv[2]);
   if (argc >= 3 && strcmp(argv[1], "choose") == 0) return Choose(argv[2][0]);
   if (argc >= 3 && strcmp(argv[1], "shown") == 0) return Find(argv[2]) != NULL ? 0 : 1;
   if (argc >= 3 && strcmp(argv[1], "shot") == 0) return Shot(argv[2], argc >= 4 ? argv[3] : NULL);
-  fprintf(
-      stderr,
-      "usage: tray_probe icon MESSAGE | shown CLASS | front TITLE | choose LETTER | type TEXT | shot FILE [CLASS]\n");
+  fprintf(stderr,
+          "usage: tray_probe icon | shown | front | choose | type | press | clipboard | broadcast | hold | shot\n");
   return 2;
 }

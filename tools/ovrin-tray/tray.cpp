@@ -140,7 +140,14 @@ LRESULT TrayApp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   if (message == taskbarCreated_ && taskbarCreated_ != 0) {
-    ShowIcon(true);  // Explorer started again, without the icons it had
+    // Explorer started again, without the icons it had (or with this one,
+    // when it only says so): added anew.
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = window_;
+    icon.uID = kIconId;
+    Shell_NotifyIconW(NIM_DELETE, &icon);
+    ShowIcon(true);
     return 0;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
