@@ -10,11 +10,15 @@ using ovrin_tool::LinkState;
 
 void TrayLink::Configure(const ovrin_tool::Options& options, bool typing, bool sound) {
   const std::lock_guard<std::mutex> lock(settingsLock_);
-  if (log_ == nullptr || options.output != options_.output) {
+  if (!opened_ || options.output != options_.output) {
+    opened_ = true;
     log_.reset();  // synced and closed
     log_ = std::make_unique<ovrin_tool::ReadingSink>(ovrin_tool::Format::kCsv);
     logFailed_ = !log_->Open(options.output);
-    if (logFailed_) Post(kProblemMessage, new std::string("log: " + log_->Error()));
+    if (logFailed_) {
+      Post(kProblemMessage, new std::string("log: " + log_->Error()));
+      log_.reset();  // no log this run, until the settings name another
+    }
   }
   options_ = options;
   typing_ = typing;
@@ -49,9 +53,11 @@ bool TrayLink::Take(const ovrin_tool::NumberedReading& reading) {
   const std::lock_guard<std::mutex> lock(settingsLock_);
   page_.Add(reading);
   // A log that cannot be written is shown once, and the readings go on.
-  const bool logged = log_->Write(reading);
-  if (!logged && !logFailed_) Post(kProblemMessage, new std::string("log: " + log_->Error()));
-  logFailed_ = !logged;
+  if (log_ != nullptr) {
+    const bool logged = log_->Write(reading);
+    if (!logged && !logFailed_) Post(kProblemMessage, new std::string("log: " + log_->Error()));
+    logFailed_ = !logged;
+  }
   const ovrin::Reading& got = reading.reading;
   auto* row = new ReadingRow{ovrin_tool::IsoTime(got.utcNs), "", std::string(got.line, got.lineLength)};
   if (got.record.kind == ReplyError) {

@@ -70,6 +70,7 @@ class TrayLink : public ovrin_tool::Follower {
   bool typing_ = true;
   bool sound_ = false;
   bool logFailed_ = false;
+  bool opened_ = false;  // the log was opened (or tried) once
   ovrin_tool::Options linkOptions_;
   ovrin_tool::Listeners listeners_;
   ovrin_tool::LinkChange link_{ovrin_tool::LinkState::kSearching, "", ""};
