@@ -161,12 +161,22 @@ wait "$tray_pid" 2>/dev/null || true
 grep -q "ovrin-tray: quit" "$work/tray.err" || fail "--quit"
 if wine "$windows/ovrin-tray.exe" --measure 2>/dev/null; then fail "--measure with none running"; fi
 
-# A wrong command line is shown, and ends it with status 2.
-wine "$windows/ovrin-tray.exe" --decimals 12 2>"$work/wrong.err" &
-wrong=$!
-probe shown '#32770' && probe type $'\n'
-wait "$wrong" && fail "a wrong command line: status 0" || [ $? = 2 ] || fail "a wrong command line: status"
+# A wrong command line, or a wrong setting, is shown and ends it with status 2.
+wrong() {  # wrong WHAT ARGS...: ovrin-tray.exe ARGS, its box closed with Enter
+  local what=$1
+  shift
+  wine "$windows/ovrin-tray.exe" "$@" 2>"$work/wrong.err" &
+  local started=$!
+  probe shown '#32770' && probe type $'\n'
+  wait "$started" && fail "$what: status 0" || [ $? = 2 ] || fail "$what: status"
+}
+wrong "a wrong command line" --decimals 12
 grep -q -- "--decimals: Value 12 not in range" "$work/wrong.err" || fail "a wrong command line: $(cat "$work/wrong.err")"
+wine reg add 'HKCU\Software\Ovrin70\Tray' /v Then /d backspace /f >/dev/null
+wrong "a wrong setting"
+grep -qF 'the settings in HKEY_CURRENT_USER\Software\Ovrin70\Tray are wrong: ' "$work/wrong.err" &&
+  grep -q -- "--then: backspace not in" "$work/wrong.err" || fail "a wrong setting: $(cat "$work/wrong.err")"
+wine reg add 'HKCU\Software\Ovrin70\Tray' /v Then /d enter /f >/dev/null
 
 # The settings kept, the command line over them: 0.01 and Enter from the
 # registry, 2 decimals from the command line. F9 held by another program and
