@@ -142,6 +142,11 @@ from_menu t
 from_menu w
 for _ in $(seq 50); do wine reg query "$run" /v 'Ovrin70 Tray' >"$work/run" 2>&1 && break; sleep 0.1; done
 grep -q 'REG_SZ *"[A-Z]:\\.*\\ovrin-tray.exe"' "$work/run" || fail "Start with Windows: $(cat "$work/run")"
+# The live page of ovrin serve, from this process: its readings and state.
+from_menu l
+await "$work/tray.err" "the live page is at http://127.0.0.1:" || fail "Open the live page"
+page=$(grep -o 'http://127.0.0.1:[0-9]*/' "$work/tray.err" | head -n 1)
+curl -s "${page}api/readings" | grep -q '"state":"connected".*"value1":4567' || fail "the live page's readings"
 # Explorer started again: the icon comes back.
 probe broadcast TaskbarCreated || fail "TaskbarCreated sent"
 await "$work/tray.err" "the icon is in the notification area" 3 || fail "TaskbarCreated"
