@@ -1,6 +1,6 @@
 # The Windows ZIP, Ovrin70-VERSION-windows.zip, made from the x64 build tree:
 #   include/          the headers
-#   x64/, x86/        bin/ (Ovrin70.dll, ovrin.exe), lib/ (Ovrin70.lib for
+#   x64/, x86/        bin/ (Ovrin70.dll, ovrin.exe, ovrin-tray.exe), lib/ (Ovrin70.lib for
 #                     Visual Studio, libOvrin70.dll.a for MinGW, Ovrin70.def)
 #   README.md, host-guide.md, LICENSE, THIRD-PARTY.md
 #   bindings/dotnet/Ovrin70.cs, bindings/vba/Ovrin70.bas

@@ -77,7 +77,7 @@ def check(root, version):
               "bindings/vba/Ovrin70.bas"}
     wanted |= {"include/" + header for header in HEADERS}
     for arch in ARCHES:
-        wanted |= {arch + "/bin/Ovrin70.dll", arch + "/bin/ovrin.exe", arch + "/lib/Ovrin70.lib",
+        wanted |= {arch + "/bin/Ovrin70.dll", arch + "/bin/ovrin.exe", arch + "/bin/ovrin-tray.exe", arch + "/lib/Ovrin70.lib",
                    arch + "/lib/libOvrin70.dll.a", arch + "/lib/Ovrin70.def"}
     present = {os.path.relpath(os.path.join(folder, name), root)
                for folder, _, names in os.walk(root) for name in names}
@@ -126,6 +126,11 @@ def check(root, version):
         tool = pefile.PE(os.path.join(root, arch, "bin", "ovrin.exe"))
         extra = imported_dlls(tool) - SYSTEM_DLLS - {"ovrin70.dll"}
         expect(tool.FILE_HEADER.Machine == machine and not extra, "%s: ovrin.exe machine or DLLs %s" % (arch, extra))
+        # The tray program: no console, and the shell's and the controls' DLLs besides.
+        tray = pefile.PE(os.path.join(root, arch, "bin", "ovrin-tray.exe"))
+        extra = imported_dlls(tray) - SYSTEM_DLLS - {"ovrin70.dll", "comctl32.dll", "gdi32.dll", "shell32.dll", "ole32.dll"}
+        expect(tray.FILE_HEADER.Machine == machine and tray.OPTIONAL_HEADER.Subsystem == 2 and not extra,
+               "%s: ovrin-tray.exe machine, subsystem or DLLs %s" % (arch, extra))
 
         # What an MSVC object names: __imp_<name> (x64), __imp__<name> (x86).
         listing = subprocess.run([nm, os.path.join(root, arch, "lib", "Ovrin70.lib")], capture_output=True,

@@ -21,6 +21,9 @@ static void CALLBACK Save(HWND window, UINT message, UINT_PTR timer, DWORD time)
   (void)message;
   (void)timer;
   (void)time;
+  /* The field takes the focus back whenever its window is active again, as
+   * a form's field does. */
+  if (GetForegroundWindow() == GetParent(gEdit) && GetFocus() != gEdit) SetFocus(gEdit);
   GetWindowTextW(gEdit, wide, (int)(sizeof wide / sizeof wide[0]));
   if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, (int)sizeof text, NULL, NULL) == 0) return;
   if (strcmp(text, gSaved) == 0) return;

@@ -8,12 +8,16 @@
 namespace ovrin_tool {
 namespace {
 
-// Every reading of one connection until the link is lost (kLinkLost), the
-// user interrupts (kOk) or the follower fails.
+// How often a connection without readings looks whether it was abandoned.
+constexpr int kAbandonCheckMs = 500;
+
+// Every reading of one connection until the link is lost or abandoned
+// (kLinkLost), the user interrupts (kOk) or the follower fails.
 int ReadUntilLost(const OvrinComm& comm, Follower& follower, std::uint64_t* seq) {
   for (;;) {
+    if (follower.Abandoned()) return kLinkLost;
     ovrin::Reading reading{};
-    switch (AwaitReading(comm, &reading, -1)) {
+    switch (AwaitReading(comm, &reading, kAbandonCheckMs)) {
       case Waited::kReading:
         if (!follower.Take({++*seq, reading})) return kOutputFailed;
         break;

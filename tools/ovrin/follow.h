@@ -3,6 +3,7 @@
 // (monitor, serve).
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -28,7 +29,10 @@ class Follower {
   void Attach(OvrinComm* comm) {
     const std::lock_guard<std::mutex> lock(mutex_);
     comm_ = comm;
+    abandoned_ = false;
   }
+  // Whether the follower gave the open connection up (Abandon).
+  bool Abandoned() const { return abandoned_; }
 
  protected:
   // Runs send(connection), or send(nullptr) when none is open; the
@@ -38,10 +42,16 @@ class Follower {
     const std::lock_guard<std::mutex> lock(mutex_);
     return send(comm_);
   }
+  // Gives the open connection up as lost, from any thread: a command that
+  // could not be written tells of a port that is gone where the system does
+  // not report it to a reader (a hung-up pseudo-terminal under Wine). Follow
+  // ends the connection as kLinkLost.
+  void Abandon() { abandoned_ = true; }
 
  private:
   std::mutex mutex_;
   OvrinComm* comm_ = nullptr;
+  std::atomic<bool> abandoned_{false};
 };
 
 // Opens the meter and hands every reading to `follower` until the user

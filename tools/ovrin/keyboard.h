@@ -31,6 +31,16 @@ class Keyboard {
   virtual bool WatchHotKey(const std::string& key, std::function<void()> pressed, std::string* error) = 0;
 };
 
+// How typing one reading went.
+enum class Typing { kTyped, kModifierHeld, kInterrupted, kRefused };
+
+// Types text and then `then` once the user has let go of the modifier keys,
+// waiting up to 5 s for that (calling `waiting` once when it has to), rather
+// than letting go of them for the user: a key pressed again after the user
+// let go of it would stay down. Anything but kTyped comes with *why.
+Typing TypeWhenLetGo(Keyboard& keyboard, const std::string& text, FinalKey then, const std::function<void()>& waiting,
+                     std::string* why);
+
 // The keyboard of this session; null, with *error naming what is missing and
 // how to get it, when there is no way to type.
 std::unique_ptr<Keyboard> OpenKeyboard(std::string* error);

@@ -12,6 +12,9 @@ namespace ovrin_tool {
 // Interrupted() tells.
 void CatchInterrupts();
 bool Interrupted();
+// Interrupts as Ctrl-C does, for a program that ends its run itself (the
+// tray program's Quit).
+void Interrupt();
 void SleepMs(int milliseconds);
 
 // Writes UTF-8 text to stdout, stderr or a file as the user will read it:

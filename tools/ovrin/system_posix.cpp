@@ -65,6 +65,7 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() { return gInterrupted != 0; }
+void Interrupt() { gInterrupted = 1; }
 
 void SleepMs(int milliseconds) { poll(nullptr, 0, milliseconds); }
 bool WriteText(std::FILE* stream, const std::string& text) { return std::fputs(text.c_str(), stream) >= 0; }

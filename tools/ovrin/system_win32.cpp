@@ -27,6 +27,7 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 
 void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 bool Interrupted() { return InterlockedCompareExchange(&gInterrupted, 0, 0) != 0; }
+void Interrupt() { InterlockedExchange(&gInterrupted, 1); }
 
 void SleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 bool WriteText(std::FILE* stream, const std::string& text) {

@@ -12,10 +12,6 @@
 namespace ovrin_tool {
 namespace {
 
-// How long a reading waits for the user to let go of the modifier keys.
-constexpr int kModifierWaitMs = 5000;
-constexpr int kModifierPollMs = 20;
-
 const char* KeyName(FinalKey key) {
   switch (key) {
     case FinalKey::kEnter:
@@ -56,7 +52,11 @@ class Typist : public Follower {
       return true;
     }
     std::string why;
-    if (AwaitModifiersLetGo(reading.seq, &why) && keyboard_->Type(text, options_.typeThen, &why)) {
+    const auto waiting = [&reading] {
+      std::fprintf(stderr, "ovrin: reading %s waits until the modifier keys (Shift, Ctrl, Alt) are let go\n",
+                   std::to_string(reading.seq).c_str());
+    };
+    if (TypeWhenLetGo(*keyboard_, text, options_.typeThen, waiting, &why) == Typing::kTyped) {
       if (link_.state == LinkState::kTypingFailed) Tell({LinkState::kConnected, link_.port, link_.device});
       return true;
     }
@@ -79,22 +79,6 @@ class Typist : public Follower {
     link_ = change;
     TellLinkState(change);
     if (file_ != nullptr) file_->Write(change);
-  }
-
-  // Typing waits while the user holds a modifier key, rather than letting go
-  // of it for them and pressing it again: a key pressed again after the user
-  // let go of it would stay down.
-  bool AwaitModifiersLetGo(std::uint64_t seq, std::string* why) {
-    if (!keyboard_->ModifiersHeld()) return true;
-    std::fprintf(stderr, "ovrin: reading %s waits until the modifier keys (Shift, Ctrl, Alt) are let go\n",
-                 std::to_string(seq).c_str());
-    for (int waited = 0; waited < kModifierWaitMs && !Interrupted(); waited += kModifierPollMs) {
-      SleepMs(kModifierPollMs);
-      if (!keyboard_->ModifiersHeld()) return true;
-    }
-    *why =
-        Interrupted() ? "interrupted" : "a modifier key was held for " + std::to_string(kModifierWaitMs / 1000) + " s";
-    return false;
   }
 
   const Options& options_;
