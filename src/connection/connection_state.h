@@ -40,8 +40,8 @@ struct RunHandles {
 
 class ConnectionState {
  public:
-  // The state of `owner`: the record it writes and the flag it reads are
-  // the object's own exported fields.
+  // The state of `owner`: the record it writes is the object's own exported
+  // field (until a moved copy binds its own).
   explicit ConnectionState(OvrinComm& owner);
   ConnectionState(const ConnectionState&) = delete;
   ConnectionState& operator=(const ConnectionState&) = delete;
@@ -65,7 +65,8 @@ class ConnectionState {
   void Finish();
   bool SetCapacity(std::size_t capacity);
   // Set by Begin before the receive thread starts and not changed while it
-  // runs, so the thread and Close read them without the lock.
+  // runs, so the thread and Close read them without the lock. (A thread
+  // given up in a handler no longer reads them: its run may have a successor.)
   const RunHandles& Run() const { return run_; }
   // Whether the run holds exactly these handles (an object moved byte for
   // byte still carries them).

@@ -116,6 +116,11 @@ class BindingTest(unittest.TestCase):
                     [sys.executable, "-c", "import ovrin70; print(*(l.split()[-1] for l in open('/proc/self/maps') "
                      "if 'libOvrin70' in l))"], env=env, capture_output=True, text=True, check=True).stdout.split()
                 self.assertEqual(set(loaded), {os.path.realpath(expected)}, named)
+            # A named build that cannot be loaded is an error, never the packaged one instead.
+            failed = subprocess.run([sys.executable, "-c", "import ovrin70"], capture_output=True, text=True,
+                                    env=dict(os.environ, PYTHONPATH=site, OVRIN70_LIBRARY=os.path.join(site, "none.so")))
+            self.assertNotEqual(failed.returncode, 0)
+            self.assertIn("OVRIN70_LIBRARY names", failed.stderr)
 
 
 if __name__ == "__main__":

@@ -101,6 +101,9 @@ def _load() -> Any:
             library = _LIBRARY(name)
             break
         except OSError as error:
+            if name == os.environ.get("OVRIN70_LIBRARY"):
+                # The build the user named, and no other.
+                raise OSError("OVRIN70_LIBRARY names %s, which cannot be loaded: %s" % (name, error)) from error
             tried.append("%s (%s)" % (name, error))
     else:
         raise OSError("Ovrin70 library not found; set OVRIN70_LIBRARY to its path. Tried: " + "; ".join(tried))
