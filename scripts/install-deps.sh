@@ -22,6 +22,8 @@ if [ "${1:-}" != "--native" ]; then
   packages+=(unzip lld llvm python3-pefile python3-build python3-setuptools python3-wheel python3-venv zip nuget)
   # The C# binding, compiled and run by Debian's Mono.
   packages+=(mono-mcs mono-runtime)
+  # The Delphi unit, compiled by Free Pascal; its Windows RTL built from fpc-source.
+  packages+=(fp-compiler fpc-source)
   # ovrin type, tested with real windows: an X server, a Tk window, a key press.
   packages+=(xvfb python3-tk xdotool)
   packages+=(mingw-w64 wine wine64 util-linux curl clang libclang-rt-14-dev)

@@ -2,7 +2,7 @@
 # Builds the release packages from clean builds into dist/:
 #   dist/ovrin70_VERSION_amd64.deb         the Debian package (native build)
 #   dist/Ovrin70-VERSION-windows.zip       the x64 and x86 DLLs, tools and import libraries
-#   dist/ovrin70-VERSION-py3-none-{linux_x86_64,win_amd64,win32}.whl   the Python module with the library
+#   dist/ovrin70-VERSION-py3-none-{manylinux_2_NN_x86_64,win_amd64,win32}.whl   the Python module with the library (NN: the glibc it needs)
 #   dist/Ovrin70.VERSION.nupkg             the C# binding with the native library of each platform
 # Usage: package.sh
 set -euo pipefail

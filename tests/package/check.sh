@@ -133,6 +133,7 @@ for path in "$lib/libOvrin70.so.$version" "$lib/libOvrin70.so.0->libOvrin70.so.$
             "$lib/cmake/Ovrin70/Ovrin70ConfigVersion.cmake" "$lib/cmake/Ovrin70/Ovrin70Targets.cmake" \
             "$lib/pkgconfig/ovrin70.pc" usr/bin/ovrin usr/bin/ovrin-sim usr/share/man/man1/ovrin.1.gz \
             usr/share/man/man1/ovrin-sim.1.gz usr/share/doc/ovrin70/copyright \
+            usr/share/ovrin70/delphi/Ovrin70.pas usr/share/ovrin70/delphi/OvrinExample.dpr \
             usr/share/doc/ovrin70/html/index.html usr/share/doc/ovrin70/html/classOvrinComm.html; do
   grep -qx "\./$path" <<<"$listing" || fail "deb: no $path"
 done

@@ -5,8 +5,12 @@ platform its place names (read from its ELF or PE header).
 Usage: check_bindings.py DIST VERSION README   (README: the project's, whose C# example the package carries)
 """
 import email.parser
+import glob
+import os
 import re
+import subprocess
 import sys
+import tempfile
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
@@ -14,7 +18,7 @@ import pefile
 
 # A native library's platform as its header tells it.
 PE_MACHINES = {0x8664: "windows-x64", 0x14C: "windows-x86"}
-WHEELS = {"linux_x86_64": ("libOvrin70.so", "linux-x64"), "win_amd64": ("Ovrin70.dll", "windows-x64"),
+WHEELS = {"manylinux": ("libOvrin70.so", "linux-x64"), "win_amd64": ("Ovrin70.dll", "windows-x64"),
           "win32": ("Ovrin70.dll", "windows-x86")}
 NUGET_NATIVE = {"runtimes/win-x64/native/Ovrin70.dll": "windows-x64", "runtimes/win-x86/native/Ovrin70.dll": "windows-x86",
                 "runtimes/linux-x64/native/libOvrin70.so": "linux-x64"}
@@ -35,8 +39,22 @@ def platform_of(data):
     return "unknown"
 
 
+def glibc_tag(data):
+    """manylinux_2_NN_x86_64 for the highest GLIBC_2.NN a Linux library needs, read by readelf."""
+    with tempfile.NamedTemporaryFile() as library:
+        library.write(data)
+        library.flush()
+        versions = subprocess.run(["readelf", "--version-info", "-W", library.name], capture_output=True, text=True,
+                                  check=True).stdout
+    return "manylinux_2_%d_x86_64" % max(int(minor) for minor in re.findall(r"GLIBC_2\.(\d+)", versions))
+
+
 def check_wheel(dist, version, tag):
     library, platform = WHEELS[tag]
+    if tag == "manylinux":  # the one Linux wheel, whatever its tag
+        found = glob.glob("%s/ovrin70-%s-py3-none-manylinux_2_*_x86_64.whl" % (dist, version))
+        expect(len(found) == 1, "Linux wheels: %s" % found)
+        tag = os.path.basename(found[0])[len("ovrin70-%s-py3-none-" % version):-len(".whl")] if found else "none"
     name = "ovrin70-%s-py3-none-%s.whl" % (version, tag)
     info = "ovrin70-%s.dist-info/" % version
     with zipfile.ZipFile("%s/%s" % (dist, name)) as wheel:
@@ -52,6 +70,9 @@ def check_wheel(dist, version, tag):
                "%s: no summary or README" % name)
         found = platform_of(wheel.read("ovrin70/" + library))
         expect(found == platform, "%s: the library is built for %s" % (name, found))
+        if platform == "linux-x64":
+            needs = glibc_tag(wheel.read("ovrin70/" + library))
+            expect(needs == tag, "%s: its library needs %s" % (name, needs))
         print("%s: %d files, library for %s" % (name, len(files), found))
 
 

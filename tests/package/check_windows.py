@@ -74,7 +74,7 @@ def imported_dlls(pe):
 
 def check(root, version):
     wanted = {"README.md", "host-guide.md", "LICENSE", "THIRD-PARTY.md", "bindings/dotnet/Ovrin70.cs",
-              "bindings/vba/Ovrin70.bas"}
+              "bindings/vba/Ovrin70.bas", "bindings/delphi/Ovrin70.pas", "bindings/delphi/OvrinExample.dpr"}
     wanted |= {"include/" + header for header in HEADERS}
     for arch in ARCHES:
         wanted |= {arch + "/bin/Ovrin70.dll", arch + "/bin/ovrin.exe", arch + "/bin/ovrin-tray.exe", arch + "/lib/Ovrin70.lib",

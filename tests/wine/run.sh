@@ -90,8 +90,25 @@ check c_host "c_host: 0 failed" wine "$windows/c_host.exe"
 check win32_host "kind 6, value 12345" wine "$windows/win32_host.exe"
 check queue_host "distance 12345" wine "$windows/queue_host.exe" 2
 check dynamic_host "dynamic_host: 0 failed" wine "$windows/dynamic_host.exe"
+# The Delphi unit under Free Pascal for Windows x64 (tests/delphi): built
+# here, its RTL once into a cache outside the tree.
+delphi=""
+if ! [[ delphi =~ ${OVRIN_WINE_ONLY:-.} ]]; then :
+elif ! command -v fpc >/dev/null; then
+  skipped "the Delphi unit under Wine" "needs fpc (fp-compiler) and fpc-source: scripts/install-deps.sh installs them"
+elif ! objdump -f "$windows/Ovrin70.dll" | grep -q 'x86-64'; then
+  skipped "the Delphi unit under 32-bit Wine" "Debian's Free Pascal has no i386 compiler; only its x86_64 one cross-compiles"
+elif "$(dirname "$0")/../delphi/windows.sh" "$work/delphi" >"$work/fpc.log" 2>&1; then
+  delphi=$work/delphi
+  cp "$windows/Ovrin70.dll" "$delphi/"
+else
+  printf 'delphi: the Windows build FAILED\n%s\n' "$(cat "$work/fpc.log")"
+  status=1
+fi
+[ -z "$delphi" ] || check delphi_example "distance 12345 (31..00+00012345)" wine "$delphi/OvrinExample.exe"
 check c_readings "1000 distances, 1001 readings in the callback, 0 failed" \
   wine "$windows/c_readings.exe" 1000 '\\.\COM12'
+[ -z "$delphi" ] || check delphi_meter_test "meter_test: 0 failed" wine "$delphi/meter_test.exe" '\\.\COM12'
 
 # The command as a tool left running: a CSV file appended to by two runs,
 # and monitor --reconnect that waits for a meter to come.
