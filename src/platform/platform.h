@@ -155,6 +155,12 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument);
 void ResumeThread(Thread* thread);
 // Waits until the thread has ended (at once if it has) and releases it.
 void JoinThread(Thread* thread);
+// Lets the thread run on and releases it when it ends; nothing waits for it.
+void DetachThread(Thread* thread);
+// Ends a blocking open the thread is making (a Bluetooth link being paged),
+// where the system allows it (CancelSynchronousIo on Windows); elsewhere the
+// open takes its course. Harmless when the thread makes no such call.
+void CancelBlockingCall(Thread* thread);
 void SleepMs(int milliseconds);
 
 // ---- Host ------------------------------------------------------------------

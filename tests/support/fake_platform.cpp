@@ -23,6 +23,8 @@ struct Event {
 struct Thread {
   std::thread thread;
   bool resumed = false;
+  std::atomic<int> holders{2};  // as on the real platforms: the end and DetachThread
+  std::atomic<bool> detached{false};
 };
 
 struct PortList {};
@@ -125,6 +127,12 @@ void Receive(const std::string& name, const std::string& chunk) {
   gChanged.notify_all();
 }
 
+void ReleaseBlockedOpens() {
+  std::lock_guard<std::mutex> hold(gLock);
+  gWorld->openReleased = true;
+  gChanged.notify_all();
+}
+
 void LoseLink(const std::string& name) {
   std::lock_guard<std::mutex> hold(gLock);
   auto open = OpenPorts().find(name);
@@ -154,10 +162,22 @@ namespace platform {
 using Hold = std::lock_guard<std::mutex>;
 
 Port* OpenPort(const std::string& name, OpenFailure* failure) {
-  Hold hold(fake::gLock);
+  std::unique_lock<std::mutex> hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
+  if (script != world.ports.end() && script->second.openBlocks) {
+    const int cancelsBefore = world.cancels;
+    auto ends = [&world, cancelsBefore] {
+      return world.openReleased || (world.cancelHonoured && world.cancels > cancelsBefore);
+    };
+    fake::gChanged.wait(hold, ends);
+    if (!world.openReleased) {
+      world.log.push_back("cancelled " + name);
+      if (failure != nullptr) *failure = {OpenError::kOther, 995};  // ERROR_OPERATION_ABORTED
+      return NoPort();
+    }
+  }
   if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) {
     if (failure != nullptr) {
       const bool exists = script != world.ports.end();
@@ -344,6 +364,12 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
       fake::gChanged.wait(waiting, [thread] { return thread->resumed; });
     }
     proc(argument);
+    if (--thread->holders == 0 && thread->detached) {
+      delete thread;
+      Hold ended(fake::gLock);
+      --fake::gWorld->liveHandles;
+      fake::gChanged.notify_all();
+    }
   });
   ++world.liveHandles;
   ++world.threadsStarted;
@@ -362,6 +388,23 @@ void JoinThread(Thread* thread) {
   delete thread;
   Hold hold(fake::gLock);
   --fake::gWorld->liveHandles;
+}
+
+void DetachThread(Thread* thread) {
+  ResumeThread(thread);
+  thread->thread.detach();
+  thread->detached = true;
+  if (--thread->holders == 0) {
+    delete thread;
+    Hold hold(fake::gLock);
+    --fake::gWorld->liveHandles;
+  }
+}
+
+void CancelBlockingCall(Thread*) {
+  Hold hold(fake::gLock);
+  ++fake::gWorld->cancels;
+  fake::gChanged.notify_all();
 }
 
 void SleepMs(int milliseconds) {

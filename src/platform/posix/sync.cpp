@@ -27,6 +27,10 @@ struct Thread {
   pthread_mutex_t gateLock = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t gateOpened = PTHREAD_COND_INITIALIZER;
   bool resumed = false;
+  // The thread's end and DetachThread: whichever comes last releases a
+  // detached thread's record.
+  std::atomic<int> holders{2};
+  bool detached = false;
 };
 
 namespace {
@@ -39,6 +43,7 @@ void* RunWhenResumed(void* raw) {
   while (!thread->resumed) pthread_cond_wait(&thread->gateOpened, &thread->gateLock);
   pthread_mutex_unlock(&thread->gateLock);
   thread->proc(thread->argument);
+  if (--thread->holders == 0 && thread->detached) delete thread;
   return nullptr;
 }
 
@@ -159,6 +164,16 @@ void JoinThread(Thread* thread) {
   pthread_join(thread->id, nullptr);
   delete thread;
 }
+
+void DetachThread(Thread* thread) {
+  ResumeThread(thread);
+  pthread_detach(thread->id);
+  thread->detached = true;
+  if (--thread->holders == 0) delete thread;
+}
+
+// A POSIX open cannot be cancelled: it is left to complete on its thread.
+void CancelBlockingCall(Thread*) {}
 
 void SleepMs(int milliseconds) {
   timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};

@@ -13,6 +13,10 @@ struct Thread {
   HANDLE handle;
   ThreadProc proc;
   void* argument;
+  // The thread's end and DetachThread: whichever comes last releases a
+  // detached thread's record.
+  LONG holders;
+  bool detached;
 };
 
 namespace {
@@ -24,7 +28,9 @@ HANDLE Win(Event* event) { return event; }
 
 DWORD WINAPI RunThread(void* raw) {
   Thread* thread = static_cast<Thread*>(raw);
-  return thread->proc(thread->argument);
+  const DWORD result = thread->proc(thread->argument);
+  if (InterlockedDecrement(&thread->holders) == 0 && thread->detached) delete thread;
+  return result;
 }
 
 struct MonitorState {
@@ -106,7 +112,7 @@ ScopedProcessLock::ScopedProcessLock() { AcquireSRWLockExclusive(&gProcessLock);
 ScopedProcessLock::~ScopedProcessLock() { ReleaseSRWLockExclusive(&gProcessLock); }
 
 Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
-  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument};
+  Thread* thread = new (std::nothrow) Thread{nullptr, proc, argument, 2, false};
   if (thread == nullptr) return nullptr;
   thread->handle = CreateThread(nullptr, 0, RunThread, thread, CREATE_SUSPENDED, nullptr);
   if (thread->handle == nullptr) {
@@ -124,6 +130,15 @@ void JoinThread(Thread* thread) {
   CloseHandle(thread->handle);
   delete thread;
 }
+
+void DetachThread(Thread* thread) {
+  ::ResumeThread(thread->handle);
+  CloseHandle(thread->handle);
+  thread->detached = true;
+  if (InterlockedDecrement(&thread->holders) == 0) delete thread;
+}
+
+void CancelBlockingCall(Thread* thread) { CancelSynchronousIo(thread->handle); }
 
 void SleepMs(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
