@@ -201,11 +201,12 @@ OVRIN_C_API void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connecti
 #define OVRIN_PORT_GIVEN_UP 11      /**< still opening when the meter answered elsewhere: given up */
 /** One event of the trace (the layout of ovrin::Trace). */
 typedef struct OvrinTrace {
-  int kind;               /**< OVRIN_TRACE_... */
-  int outcome;            /**< OVRIN_TRACE_CANDIDATE */
-  const char* port;       /**< the port's name */
-  const char* bytes;      /**< OVRIN_TRACE_SENT, _RECEIVED: not NUL-terminated; _CANDIDATE: what became of it in words, where there is more to tell than the outcome (else NULL) */
-  size_t size;            /**< of bytes */
+  int kind;          /**< OVRIN_TRACE_... */
+  int outcome;       /**< OVRIN_TRACE_CANDIDATE */
+  const char* port;  /**< the port's name */
+  const char* bytes; /**< OVRIN_TRACE_SENT, _RECEIVED: not NUL-terminated; _CANDIDATE: what became of it in words, where
+                        there is more to tell than the outcome (else NULL) */
+  size_t size;       /**< of bytes */
   OvrinInt64 monotonicNs; /**< when */
   int systemError;        /**< OVRIN_TRACE_CANDIDATE: errno or GetLastError where it tells more, else 0 */
 } OvrinTrace;

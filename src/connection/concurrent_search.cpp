@@ -90,8 +90,10 @@ PortOutcome ReadAnswer(Search& search, platform::Port* port, platform::Event* ev
     traffic->push_back({TraceKind::kReceived, std::string(chunk, static_cast<std::size_t>(received))});
     answer.append(chunk, static_cast<std::size_t>(received));
     if (lineFrom == std::string::npos) {
-      if (ContainsProbeAnswer(answer.data(), answer.size())) lineFrom = answer.find(kProbeAnswer);
-      else if (answer.size() >= kAnswerBufferSize) return PortOutcome::kWrongAnswer;
+      if (ContainsProbeAnswer(answer.data(), answer.size()))
+        lineFrom = answer.find(kProbeAnswer);
+      else if (answer.size() >= kAnswerBufferSize)
+        return PortOutcome::kWrongAnswer;
     }
     if (lineFrom != std::string::npos && answer.find("\r\n", lineFrom) != std::string::npos) break;
   }
@@ -223,9 +225,7 @@ std::size_t Decide(const Search& search, bool patienceOver, bool* decided) {
   return first;
 }
 
-std::string MsSince(std::int64_t startNs) {
-  return std::to_string((platform::MonotonicNowNs() - startNs) / 1000000);
-}
+std::string MsSince(std::int64_t startNs) { return std::to_string((platform::MonotonicNowNs() - startNs) / 1000000); }
 
 // Ends every candidate but the winner, inside the monitor: wakes those
 // probing, gives up those opening, and waits until no probe runs.

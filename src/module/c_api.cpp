@@ -74,10 +74,9 @@ void OVRIN_CALL ovrin_destroy(OvrinConnection* connection) { delete connection; 
 int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window) {
   std::string name;
   // On Windows both are the HWND; on POSIX an OvrinQueue begins with its NotifyQueue.
-  const int opened =
-      connection != nullptr
-          ? ovrin::OpenConcurrently(connection->comm, name, reinterpret_cast<ovrin::WindowHandle>(window))
-          : 0;
+  const int opened = connection != nullptr ? ovrin::OpenConcurrently(connection->comm, name,
+                                                                     reinterpret_cast<ovrin::WindowHandle>(window))
+                                           : 0;
   if (port != nullptr && portSize > 0) {
     const std::size_t length = name.size() < portSize ? name.size() : portSize - 1;
     std::memcpy(port, name.data(), length);

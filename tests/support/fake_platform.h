@@ -58,8 +58,8 @@ struct World {
   bool settingsCreated = false;
   bool hasRemembered = false;
   std::string remembered;
-  std::deque<int> answers;  // buttons the default message box returns; else Yes/OK
-  bool openReleased = false;   // blocked opens complete
+  std::deque<int> answers;      // buttons the default message box returns; else Yes/OK
+  bool openReleased = false;    // blocked opens complete
   bool cancelHonoured = false;  // CancelBlockingCall ends a blocked open, which then fails
 
   // What the code did. `log` holds "open NAME", "close NAME", "box TEXT", "list N".

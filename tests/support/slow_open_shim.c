@@ -11,9 +11,10 @@
 
 typedef int (*OpenFunction)(const char*, int, ...);
 
-static void DelayIfSlow(const char* path) {
+/* Only the open for reading and writing: the one that pages the device. */
+static void DelayIfSlow(const char* path, int flags) {
   const char* slow = getenv("OVRIN_SLOW_OPEN");
-  if (slow == NULL || strcmp(path, slow) != 0) return;
+  if (slow == NULL || strcmp(path, slow) != 0 || (flags & O_ACCMODE) != O_RDWR) return;
   const char* ms = getenv("OVRIN_SLOW_OPEN_MS");
   const long delay = ms != NULL ? atol(ms) : 5000;
   struct timespec left = {delay / 1000, (delay % 1000) * 1000000L};
@@ -24,7 +25,7 @@ static void DelayIfSlow(const char* path) {
 static int Forward(const char* name, const char* path, int flags, va_list arguments) {
   const OpenFunction real = (OpenFunction)dlsym(RTLD_NEXT, name);
   const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
-  DelayIfSlow(path);
+  DelayIfSlow(path, flags);
   return real(path, flags, mode);
 }
 

@@ -126,7 +126,8 @@ void SearchReport::Take(const ovrin::Trace& trace) {
   // Which port is which: what the system calls it, beside its name.
   const std::string label = PortLabel(ovrin::IdentifyPort(trace.port));
   // The search's own words where it has them ("not needed: the meter answered on COM7 first").
-  const std::string outcome = trace.bytes != nullptr ? std::string(trace.bytes, trace.size) : ovrin::OutcomeText(trace.outcome);
+  const std::string outcome =
+      trace.bytes != nullptr ? std::string(trace.bytes, trace.size) : ovrin::OutcomeText(trace.outcome);
   std::string line = std::string(trace.port) + (label.empty() ? "" : " (" + label + ")") + ": " + outcome;
   if (trace.outcome == ovrin::PortOutcome::kNoPermission) {
     const std::string hint = PermissionHint(trace.port);
