@@ -1,7 +1,7 @@
 // What a search costs: a port that does not exist, a silent port, a meter on
 // the preferred port; and the classic search against the concurrent one as
 // silent ports are listed before the meter, and with a port whose open takes
-// 5 s (tests/support/slow_open_shim.c, which this program preloads for itself).
+// 5 s (bench/peers/slow_open_shim.c, which this program preloads for itself).
 // Real pseudo-terminals and ovrin-sim processes.
 #include <unistd.h>
 

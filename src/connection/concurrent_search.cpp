@@ -89,12 +89,10 @@ PortOutcome ReadAnswer(Search& search, platform::Port* port, platform::Event* ev
     }
     traffic->push_back({TraceKind::kReceived, std::string(chunk, static_cast<std::size_t>(received))});
     answer.append(chunk, static_cast<std::size_t>(received));
-    if (lineFrom == std::string::npos) {
-      if (ContainsProbeAnswer(answer.data(), answer.size()))
-        lineFrom = answer.find(kProbeAnswer);
-      else if (answer.size() >= kAnswerBufferSize)
-        return PortOutcome::kWrongAnswer;
+    if (lineFrom == std::string::npos && ContainsProbeAnswer(answer.data(), answer.size())) {
+      lineFrom = answer.find(kProbeAnswer);
     }
+    if (lineFrom == std::string::npos && answer.size() >= kAnswerBufferSize) return PortOutcome::kWrongAnswer;
     if (lineFrom != std::string::npos && answer.find("\r\n", lineFrom) != std::string::npos) break;
   }
   if (lineFrom != std::string::npos) return PortOutcome::kAccepted;

@@ -167,10 +167,9 @@ Port* OpenPort(const std::string& name, OpenFailure* failure) {
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
   if (script != world.ports.end() && script->second.openBlocks) {
-    const int cancelsBefore = world.cancels;
-    auto ends = [&world, cancelsBefore] {
-      return world.openReleased || (world.cancelHonoured && world.cancels > cancelsBefore);
-    };
+    // A cancel counts even when it came before the open began: the thread
+    // may not have reached the call yet when the search gives it up.
+    auto ends = [&world] { return world.openReleased || (world.cancelHonoured && world.cancels > 0); };
     fake::gChanged.wait(hold, ends);
     if (!world.openReleased) {
       world.log.push_back("cancelled " + name);
