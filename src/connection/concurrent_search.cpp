@@ -198,7 +198,7 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 // What the search does next, inside the monitor: kNone with *decided false
 // to wait on; else the winner (kNone: no meter anywhere).
-std::size_t Decide(const Search& search, bool patienceOver, bool* decided) {
+std::size_t Decide(const Search& search, bool patienceOver, bool rememberedOpenWaited, bool* decided) {
   std::size_t first = kNone;
   const Candidate* remembered = nullptr;
   bool pending = false;  // a candidate that may still answer
@@ -217,8 +217,12 @@ std::size_t Decide(const Search& search, bool patienceOver, bool* decided) {
     }
   }
   // The remembered port wins when it answers: once its probe has begun, its
-  // answer window is waited out.
-  const bool rememberedMayWin = remembered != nullptr && remembered->stage == Stage::kProbing;
+  // answer window is waited out, and its open for as long as that window
+  // from the start of the search (a slow open elsewhere, as under Wine, must
+  // not lose it; one that blocks must not hold up the result).
+  const bool rememberedMayWin =
+      remembered != nullptr &&
+      (remembered->stage == Stage::kProbing || (remembered->stage == Stage::kOpening && !rememberedOpenWaited));
   *decided = first != kNone ? !rememberedMayWin : !pending;
   return first;
 }
@@ -294,11 +298,17 @@ platform::Port* SearchConcurrently(OvrinComm& comm, std::string& port) {
   {
     platform::MonitorLock held(search->monitor);
     const platform::Deadline patience(kOpenPatienceMs);
+    const platform::Deadline rememberedOpen(kAnswerWindowMs);
     std::size_t winner = kNone;
     for (bool decided = false; !decided;) {
       StartWaiting(search);
-      winner = Decide(*search, patience.Passed(), &decided);
-      if (!decided) search->monitor.Wait(patience.Passed() ? platform::Deadline(platform::kNoTimeLimit) : patience);
+      winner = Decide(*search, patience.Passed(), rememberedOpen.Passed(), &decided);
+      if (decided) break;
+      if (!rememberedOpen.Passed()) {
+        search->monitor.Wait(rememberedOpen);
+      } else {
+        search->monitor.Wait(patience.Passed() ? platform::Deadline(platform::kNoTimeLimit) : patience);
+      }
     }
     EndOthers(*search, winner);
     if (winner != kNone) {
