@@ -143,7 +143,9 @@ OVRIN_C_API OvrinConnection* OVRIN_CALL ovrin_create(void);
 /** Closes the connection if it is open and frees it; NULL does nothing. */
 OVRIN_C_API void OVRIN_CALL ovrin_destroy(OvrinConnection* connection);
 
-/** Finds the meter and opens it; window may be NULL (no notifications). The
+/** Finds the meter and opens it; window may be NULL (no notifications). Every
+ * port is probed at once, the remembered one preferred when it answers; no
+ * question is asked and no message box shown. The
  * name of the port that was opened is copied into port (portSize bytes,
  * always NUL-terminated; 256 bytes hold every name). 1 open, 0 not. */
 OVRIN_C_API int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSize, OvrinWindow window);
@@ -194,7 +196,8 @@ OVRIN_C_API void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connecti
 #define OVRIN_TRACE_SENT 4      /**< bytes were written to port */
 #define OVRIN_TRACE_RECEIVED 5  /**< bytes were read from port */
 /** Outcomes of a candidate port: opened, busy, no permission, no such device,
- * not a serial device, no answer, wrong answer, accepted, cannot be opened. */
+ * not a serial device, no answer, wrong answer, accepted, cannot be opened,
+ * not probed, not needed, given up. */
 #define OVRIN_PORT_OPENED 0         /**< opened; the probe's outcome follows */
 #define OVRIN_PORT_BUSY 1           /**< another program has it open */
 #define OVRIN_PORT_NO_PERMISSION 2  /**< the user may not open it */
@@ -204,13 +207,17 @@ OVRIN_C_API void OVRIN_CALL ovrin_set_reading_callback(OvrinConnection* connecti
 #define OVRIN_PORT_WRONG_ANSWER 6   /**< it answered, but not as the meter does */
 #define OVRIN_PORT_ACCEPTED 7       /**< the meter answered: the search ends here */
 #define OVRIN_PORT_CANNOT_OPEN 8    /**< it could not be opened for another reason */
+#define OVRIN_PORT_NOT_PROBED 9     /**< not probed: an incoming Bluetooth port, which never reaches a meter */
+#define OVRIN_PORT_NOT_NEEDED 10    /**< not needed: the meter answered on another port first */
+#define OVRIN_PORT_GIVEN_UP 11      /**< still opening when the meter answered elsewhere: given up */
 /** One event of the trace (the layout of ovrin::Trace). */
 typedef struct OvrinTrace {
-  int kind;               /**< OVRIN_TRACE_... */
-  int outcome;            /**< OVRIN_TRACE_CANDIDATE */
-  const char* port;       /**< the port's name */
-  const char* bytes;      /**< OVRIN_TRACE_SENT, _RECEIVED: not NUL-terminated */
-  size_t size;            /**< of bytes */
+  int kind;          /**< OVRIN_TRACE_... */
+  int outcome;       /**< OVRIN_TRACE_CANDIDATE */
+  const char* port;  /**< the port's name */
+  const char* bytes; /**< OVRIN_TRACE_SENT, _RECEIVED: not NUL-terminated; _CANDIDATE: what became of it in words, where
+                        there is more to tell than the outcome (else NULL) */
+  size_t size;       /**< of bytes */
   OvrinInt64 monotonicNs; /**< when */
   int systemError;        /**< OVRIN_TRACE_CANDIDATE: errno or GetLastError where it tells more, else 0 */
 } OvrinTrace;

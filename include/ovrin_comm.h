@@ -83,4 +83,16 @@ class OVRIN_API OvrinComm {
 
 static_assert(sizeof(std::atomic<std::int32_t>) == 4, "isOpen is a 32-bit flag");
 
+namespace ovrin {
+
+/// Opens as OvrinComm::Open does, but searches every port at once: the meter
+/// is found in the time of its answer however many ports the system lists.
+/// The remembered port wins when it answers, else the first port that does;
+/// no question is asked and no message box shown; incoming Bluetooth ports
+/// are passed over, and a port whose open blocks is given up once the meter
+/// has answered elsewhere. The C interface and the tools open this way.
+OVRIN_API int OpenConcurrently(OvrinComm& connection, std::string& port, WindowHandle notifyWindow);
+
+}  // namespace ovrin
+
 #endif  // OVRIN_COMM_H

@@ -24,7 +24,10 @@ enum class PortOutcome : int {
   kNoAnswer = 5,      ///< the probe drew no answer in time
   kWrongAnswer = 6,   ///< it answered, but not as the meter does
   kAccepted = 7,      ///< the meter answered: the search ends here
-  kCannotOpen = 8     ///< it could not be opened for another reason (see systemError)
+  kCannotOpen = 8,    ///< it could not be opened for another reason (see systemError)
+  kNotProbed = 9,     ///< passed over: an incoming Bluetooth port, which never reaches a meter
+  kNotNeeded = 10,    ///< the meter answered on another port first (concurrent search)
+  kGivenUp = 11       ///< still opening when the meter answered elsewhere (concurrent search)
 };
 
 /// What a trace event is about.
@@ -43,7 +46,8 @@ struct Trace {
   TraceKind kind;            ///< what the event is about
   PortOutcome outcome;       ///< kCandidate
   const char* port;          ///< the port's name, NUL-terminated
-  const char* bytes;         ///< kSent, kReceived: the bytes (not NUL-terminated)
+  const char* bytes;         ///< kSent, kReceived: the bytes (not NUL-terminated); kCandidate: what became of
+                             ///< the port in words where there is more to tell than the outcome, else null
   std::size_t size;          ///< of `bytes`
   std::int64_t monotonicNs;  ///< when, on the system's monotonic clock
   int systemError;           ///< kCandidate: the system's error code where it tells more (errno, GetLastError), else 0

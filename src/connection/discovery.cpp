@@ -11,24 +11,22 @@
 #include "ovrin_comm.h"
 #include "ovrin_diagnostics.h"
 #include "platform/platform.h"
+#include "probe.h"
 #include "trace.h"
 
 namespace platform = ovrin::platform;
 
 namespace {
 
-constexpr char kProbeCommand[] = "N02N";
-constexpr char kProbeAnswer[] = "12....+";  // full stops are literal
-constexpr int kFirstAnswerWaitMs = 500;
+using ovrin::ContainsProbeAnswer;
+using ovrin::kAnswerBufferSize;
+using ovrin::kProbeCommand;
+using ovrin::OutcomeOf;
+
+constexpr int kFirstAnswerWaitMs = ovrin::kAnswerWindowMs;
 constexpr int kAnswerPauseMs = 100;
-constexpr std::size_t kAnswerBufferSize = 128;
 // The user is asked whether to go on before the fourth listed port.
 constexpr std::uint32_t kQuestionPass = 4;
-
-bool ContainsProbeAnswer(const char* bytes, std::size_t count) {
-  const char* end = bytes + count;
-  return std::search(bytes, end, kProbeAnswer, kProbeAnswer + sizeof kProbeAnswer - 1) != end;
-}
 
 // How the probe ended on a candidate; kNoEvent ends the whole search.
 struct ProbeResult {
@@ -65,22 +63,6 @@ ProbeResult Probe(OvrinComm& comm, platform::Port* port, const std::string& name
   return {false, outcome};
 }
 
-ovrin::PortOutcome OutcomeOf(platform::OpenError error) {
-  switch (error) {
-    case platform::OpenError::kBusy:
-      return ovrin::PortOutcome::kBusy;
-    case platform::OpenError::kNoPermission:
-      return ovrin::PortOutcome::kNoPermission;
-    case platform::OpenError::kNoSuchDevice:
-      return ovrin::PortOutcome::kNoSuchDevice;
-    case platform::OpenError::kNotSerial:
-      return ovrin::PortOutcome::kNotSerial;
-    case platform::OpenError::kOther:
-      break;
-  }
-  return ovrin::PortOutcome::kCannotOpen;
-}
-
 // Opens and sets up one candidate as the search does; NoPort() when that fails,
 // with the reason traced.
 platform::Port* OpenCandidate(const std::string& name) {
@@ -106,6 +88,22 @@ bool CandidateFromListing(const std::string& preferred, std::string* listed) {
 }
 
 }  // namespace
+
+ovrin::PortOutcome ovrin::OutcomeOf(platform::OpenError error) {
+  switch (error) {
+    case platform::OpenError::kBusy:
+      return ovrin::PortOutcome::kBusy;
+    case platform::OpenError::kNoPermission:
+      return ovrin::PortOutcome::kNoPermission;
+    case platform::OpenError::kNoSuchDevice:
+      return ovrin::PortOutcome::kNoSuchDevice;
+    case platform::OpenError::kNotSerial:
+      return ovrin::PortOutcome::kNotSerial;
+    case platform::OpenError::kOther:
+      break;
+  }
+  return ovrin::PortOutcome::kCannotOpen;
+}
 
 OvrinHandle OvrinComm::FindAndOpen(std::string& port) {
   std::string candidate = port;
@@ -153,6 +151,24 @@ OvrinHandle OvrinComm::FindAndOpen(std::string& port) {
   return found;
 }
 
+std::vector<ovrin::PortCandidate> ovrin::ListedCandidates(const std::string& preferred, bool* listed) {
+  std::vector<PortCandidate> order;
+  platform::PortList* list = platform::OpenPortList();
+  *listed = list != nullptr;
+  if (list == nullptr) return order;
+  for (std::uint32_t index = 0;; ++index) {
+    std::string data;
+    std::string label;
+    const platform::ListEntry entry = platform::ReadPortListEntry(list, index, &data, &label);
+    if (entry == platform::ListEntry::kEnd) break;
+    PortCandidate candidate{data, label, data, false, entry == platform::ListEntry::kName};
+    if (candidate.fits && !CandidateFromListing(preferred, &candidate.name)) continue;
+    order.push_back(candidate);
+  }
+  platform::ClosePortList(list);
+  return order;
+}
+
 std::vector<ovrin::PortCandidate> ovrin::SearchOrder() {
   std::vector<PortCandidate> order;
   std::string remembered;
@@ -165,18 +181,8 @@ std::vector<ovrin::PortCandidate> ovrin::SearchOrder() {
     }
   }
   if (!remembered.empty()) order.push_back(PortCandidate{remembered, "", "", true, true});
-  platform::PortList* list = platform::OpenPortList();
-  if (list == nullptr) return order;
-  for (std::uint32_t index = 0;; ++index) {
-    std::string listed;
-    std::string label;
-    const platform::ListEntry entry = platform::ReadPortListEntry(list, index, &listed, &label);
-    if (entry == platform::ListEntry::kEnd) break;
-    PortCandidate candidate{listed, label, listed, false, entry == platform::ListEntry::kName};
-    if (candidate.fits && !CandidateFromListing(remembered, &candidate.name)) continue;
-    order.push_back(candidate);
-  }
-  platform::ClosePortList(list);
+  bool listed = false;
+  for (PortCandidate& candidate : ListedCandidates(remembered, &listed)) order.push_back(candidate);
   return order;
 }
 

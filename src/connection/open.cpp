@@ -3,6 +3,7 @@
 #include <new>
 
 #include "commands.h"
+#include "concurrent_search.h"
 #include "connection_state.h"
 #include "handles.h"
 #include "ovrin_comm.h"
@@ -55,7 +56,7 @@ int OvrinComm::Open(std::string& port, ovrin::WindowHandle window) {
   {
     RememberedPort remembered;
     port = remembered.Read();
-    portHandle = FindAndOpen(port);
+    portHandle = ovrin::ConcurrentSearchWanted() ? ovrin::SearchConcurrently(*this, port) : FindAndOpen(port);
     if (ovrin::AsPort(portHandle) == platform::NoPort()) return 0;
     remembered.Write(port);
   }

@@ -49,8 +49,10 @@ void SetTraceHandler(TraceHandler handler, void* context) {
 
 bool Tracing() { return gTracing.load(std::memory_order_relaxed); }
 
-void TraceCandidate(const std::string& port, PortOutcome outcome, int systemError) {
-  if (Tracing()) Emit(Trace{TraceKind::kCandidate, outcome, port.c_str(), nullptr, 0, 0, systemError});
+void TraceCandidate(const std::string& port, PortOutcome outcome, int systemError, const std::string& detail) {
+  if (!Tracing()) return;
+  Emit(Trace{TraceKind::kCandidate, outcome, port.c_str(), detail.empty() ? nullptr : detail.c_str(), detail.size(), 0,
+             systemError});
 }
 
 void TraceLink(TraceKind kind, const std::string& port) {
@@ -79,6 +81,12 @@ const char* OutcomeText(PortOutcome outcome) {
       return "wrong answer";
     case PortOutcome::kAccepted:
       return "accepted";
+    case PortOutcome::kNotProbed:
+      return "not probed";
+    case PortOutcome::kNotNeeded:
+      return "not needed";
+    case PortOutcome::kGivenUp:
+      return "given up";
     case PortOutcome::kCannotOpen:
       break;
   }

@@ -16,7 +16,9 @@ void SetTraceInvoker(TraceInvoker invoke, void (*target)(), void* context);
 // True while a handler is set: events are made only then.
 bool Tracing();
 
-void TraceCandidate(const std::string& port, PortOutcome outcome, int systemError = 0);
+// `detail`: what became of the port in words, where the outcome alone does
+// not tell it ("not needed: the meter answered on COM7 first").
+void TraceCandidate(const std::string& port, PortOutcome outcome, int systemError = 0, const std::string& detail = {});
 void TraceLink(TraceKind kind, const std::string& port);
 void TraceBytes(TraceKind kind, const std::string& port, const char* bytes, std::size_t size);
 

@@ -85,8 +85,9 @@ int OVRIN_CALL ovrin_open(OvrinConnection* connection, char* port, size_t portSi
   // A reopen does not wait for a callback of the run before either.
   if (connection != nullptr) OvrinCommAccess::Close(connection->comm, false);
   // On Windows both are the HWND; on POSIX an OvrinQueue begins with its NotifyQueue.
-  const int opened =
-      connection != nullptr ? connection->comm.Open(name, reinterpret_cast<ovrin::WindowHandle>(window)) : 0;
+  const int opened = connection != nullptr ? ovrin::OpenConcurrently(connection->comm, name,
+                                                                     reinterpret_cast<ovrin::WindowHandle>(window))
+                                           : 0;
   if (port != nullptr && portSize > 0) {
     const std::size_t length = name.size() < portSize ? name.size() : portSize - 1;
     std::memcpy(port, name.data(), length);

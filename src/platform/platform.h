@@ -157,6 +157,11 @@ void ResumeThread(Thread* thread);
 void JoinThread(Thread* thread);
 // Lets the thread run to its end with nobody waiting, and releases it.
 void DetachThread(Thread* thread);
+// Ends a blocking open the thread is making (a Bluetooth link being paged),
+// where the system allows it (CancelSynchronousIo on Windows); elsewhere the
+// open takes its course. Harmless when the thread makes no such call. Before
+// DetachThread, which releases the thread.
+void CancelBlockingCall(Thread* thread);
 void SleepMs(int milliseconds);
 
 // ---- Host ------------------------------------------------------------------

@@ -26,6 +26,19 @@ class OvrinCommandTest(OvrinCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.strip(), meter.path)
 
+    def test_a_port_whose_open_blocks_holds_nothing_up(self):
+        """The open of the first port takes 20 s; the meter answers on the
+        second, and ovrin ends without waiting for that open."""
+        silent = self.sim("--silent")
+        meter = self.sim()
+        slow = dict(LD_PRELOAD=os.path.join(BUILD, "libslow_open_shim.so"), OVRIN_SLOW_OPEN=silent.path,
+                    OVRIN_SLOW_OPEN_MS="20000")
+        start = time.monotonic()
+        result = self.ovrin("find", "--verbose", ports=[silent.path, meter.path], extra=slow)
+        self.assertLess(time.monotonic() - start, 5, result.stderr)
+        self.assertEqual(result.stdout.strip(), meter.path, result.stderr)
+        self.assertRegex(result.stderr, silent.path + r" .*: still opening after \d+ ms: given up")
+
     def test_measure_prints_every_reading(self):
         meter = self.sim("--value", "1000", "--step", "25")
         result = self.ovrin("measure", "--count", "3", "--interval", "50", ports=[meter.path])
@@ -86,13 +99,16 @@ class OvrinCommandTest(OvrinCase):
         self.assertEqual(result.returncode, 3, result.stderr)
         self.assertIn("no reply", result.stderr)
 
-    def test_question_answered_no_stops_the_search(self):
+    def test_the_search_asks_nothing(self):
+        """Four silent ports before the meter: the classic search would ask
+        whether to go on; this one never does, so --no stops nothing."""
         sims = [self.sim("--silent") for _ in range(4)]
         meter = self.sim()
         ports = [sim.path for sim in sims] + [meter.path]
-        self.assertEqual(self.ovrin("find", "--no", ports=ports).returncode, 1)
-        result = self.ovrin("find", "--yes", ports=ports)
-        self.assertEqual(result.stdout.strip(), meter.path, result.stderr)
+        for answer in ("--no", "--yes"):
+            result = self.ovrin("find", answer, ports=ports)
+            self.assertEqual(result.stdout.strip(), meter.path, result.stderr)
+            self.assertNotIn("Keep searching", result.stderr)
 
     def test_monitor_prints_every_line_of_a_burst_once(self):
         meter = self.sim("--burst", "1000", "--value", "1", "--step", "1", "--baud", "0", "--start-reply", "?\x7f")

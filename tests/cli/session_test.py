@@ -186,8 +186,9 @@ class SearchReportTest(OvrinCase):
         self.assertEqual(reported, [  # each named by what it is, where the system tells
             "ovrin: %s: no such device" % missing,
             "ovrin: %s: not a serial device" % folder,
-            "ovrin: %s (pseudo-terminal): no answer" % silent.path,
-            "ovrin: %s (pseudo-terminal): wrong answer" % wrong.path,
+            # Still in their answer window when the meter answered.
+            "ovrin: %s (pseudo-terminal): not needed: the meter answered on %s first" % (silent.path, meter.path),
+            "ovrin: %s (pseudo-terminal): not needed: the meter answered on %s first" % (wrong.path, meter.path),
             "ovrin: %s (pseudo-terminal): accepted" % meter.path,
         ])
 

@@ -41,11 +41,11 @@ class OvrinCase(unittest.TestCase):
         self.sims.append(sim)
         return sim
 
-    def environment(self, ports):
-        return dict(os.environ, XDG_CONFIG_HOME=self.config.name, OVRIN_SERIAL_PORTS=":".join(ports))
+    def environment(self, ports, extra=None):
+        return dict(os.environ, XDG_CONFIG_HOME=self.config.name, OVRIN_SERIAL_PORTS=":".join(ports), **(extra or {}))
 
-    def ovrin(self, *args, ports=(), timeout=30):
-        return subprocess.run([os.path.join(BUILD, "ovrin"), *args], env=self.environment(ports),
+    def ovrin(self, *args, ports=(), timeout=30, extra=None):
+        return subprocess.run([os.path.join(BUILD, "ovrin"), *args], env=self.environment(ports, extra),
                               capture_output=True, text=True, timeout=timeout, stdin=subprocess.DEVNULL)
 
     def start_ovrin(self, *args, ports=()):

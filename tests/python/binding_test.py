@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else "build"
@@ -63,7 +64,9 @@ class BindingTest(unittest.TestCase):
     def test_lines_beside_the_reply_are_kept(self):
         self.ports(self.sim("--repeat", "3"))
         with ovrin70.Meter() as meter:
-            self.assertEqual(len(list(meter.readings(timeout=0.5))), 3)  # the start-up answer three times
+            # The search takes the probe's answer up to its first CR LF: the two
+            # repeats after it, and the start-up answer three times.
+            self.assertEqual(len(list(meter.readings(timeout=0.5))), 5)
             self.assertEqual(meter.measure().value1, 12345)  # the first of three lines
             self.assertEqual([reading.value1 for reading in meter.readings(timeout=1)], [12345, 12345])
 
@@ -80,12 +83,17 @@ class BindingTest(unittest.TestCase):
         with self.assertRaises(ovrin70.OvrinError):
             ovrin70.Meter()
 
-    def test_question_answered_no(self):
-        silent = [self.sim("--silent") for _ in range(3)]
-        self.ports(*silent, self.sim("--silent"), self.sim())
+    def test_no_question_is_asked(self):
+        """Four silent ports before the meter: the classic search would ask
+        before the fourth; this one asks nothing, and a No changes nothing."""
+        silent = [self.sim("--silent") for _ in range(4)]
+        meter = self.sim()
+        self.ports(*silent, meter)
         ovrin70.set_question_answer(False)
-        with self.assertRaises(ovrin70.OvrinError):
-            ovrin70.Meter()
+        start = time.monotonic()
+        with ovrin70.Meter() as found:
+            self.assertEqual(found.port, meter)
+        self.assertLess(time.monotonic() - start, 1.5)  # one by one: over 2 s
 
     def test_lost_link(self):
         self.ports(self.sim("--vanish", "3"))  # probe, start-up, then half a reply

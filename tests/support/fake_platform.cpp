@@ -126,6 +126,12 @@ void Receive(const std::string& name, const std::string& chunk) {
   gChanged.notify_all();
 }
 
+void ReleaseBlockedOpens() {
+  std::lock_guard<std::mutex> hold(gLock);
+  gWorld->openReleased = true;
+  gChanged.notify_all();
+}
+
 void LoseLink(const std::string& name) {
   std::lock_guard<std::mutex> hold(gLock);
   auto open = OpenPorts().find(name);
@@ -155,10 +161,21 @@ namespace platform {
 using Hold = std::lock_guard<std::mutex>;
 
 Port* OpenPort(const std::string& name, OpenFailure* failure) {
-  Hold hold(fake::gLock);
+  std::unique_lock<std::mutex> hold(fake::gLock);
   fake::World& world = *fake::gWorld;
   world.log.push_back("open " + name);
   auto script = world.ports.find(name);
+  if (script != world.ports.end() && script->second.openBlocks) {
+    // A cancel counts even when it came before the open began: the thread
+    // may not have reached the call yet when the search gives it up.
+    auto ends = [&world] { return world.openReleased || (world.cancelHonoured && world.cancels > 0); };
+    fake::gChanged.wait(hold, ends);
+    if (!world.openReleased) {
+      world.log.push_back("cancelled " + name);
+      if (failure != nullptr) *failure = {OpenError::kOther, 995};  // ERROR_OPERATION_ABORTED
+      return NoPort();
+    }
+  }
   if (script == world.ports.end() || !script->second.opens || fake::OpenPorts().count(name) != 0) {
     if (failure != nullptr) {
       const bool exists = script != world.ports.end();
@@ -346,6 +363,12 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
       if (--thread->owners == 0) delete thread;
     }
     proc(argument);
+    if (--thread->holders == 0 && thread->detached) {
+      delete thread;
+      Hold ended(fake::gLock);
+      --fake::gWorld->liveHandles;
+      fake::gChanged.notify_all();
+    }
   });
   ++world.liveHandles;
   ++world.threadsStarted;
@@ -364,6 +387,12 @@ void JoinThread(Thread* thread) {
   delete thread;
   Hold hold(fake::gLock);
   --fake::gWorld->liveHandles;
+}
+
+void CancelBlockingCall(Thread*) {
+  Hold hold(fake::gLock);
+  ++fake::gWorld->cancels;
+  fake::gChanged.notify_all();
 }
 
 void DetachThread(Thread* thread) {

@@ -29,6 +29,7 @@ struct PortScript {
   WriteResult writeResult = WriteResult::kDoneAtOnce;
   std::deque<WaitResult> waitResults;  // returned first by WaitForInput, in order
   bool readFails = false;
+  bool openBlocks = false;  // the open waits until World::openReleased (or a cancel it honours)
 };
 
 struct Entry {
@@ -57,7 +58,9 @@ struct World {
   bool settingsCreated = false;
   bool hasRemembered = false;
   std::string remembered;
-  std::deque<int> answers;  // buttons the default message box returns; else Yes/OK
+  std::deque<int> answers;      // buttons the default message box returns; else Yes/OK
+  bool openReleased = false;    // blocked opens complete
+  bool cancelHonoured = false;  // CancelBlockingCall ends a blocked open, which then fails
 
   // What the code did. `log` holds "open NAME", "close NAME", "box TEXT", "list N".
   std::vector<std::string> log;
@@ -69,6 +72,7 @@ struct World {
   int liveHandles = 0;  // ports, events, lists, settings and threads not released
   int slept = 0;
   int threadsStarted = 0;
+  int cancels = 0;  // CancelBlockingCall calls
 };
 
 // The world under its lock for as long as this object lives. A test sets up or
@@ -98,6 +102,8 @@ void ListMeter(const std::string& name);
 // Bytes the meter "sends": queued on the open port called name, read in one
 // ReadQueued each (a chunk is never merged with the next).
 void Receive(const std::string& name, const std::string& chunk);
+// Lets every blocked open complete (PortScript::openBlocks).
+void ReleaseBlockedOpens();
 // Makes the next waits of port name fail (the link is gone).
 void LoseLink(const std::string& name);
 // While held, a waiter woken inside a Monitor stops before it looks at its

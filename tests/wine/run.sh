@@ -197,6 +197,39 @@ if [[ ovrin.exe-serve =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   fi
 fi
 
+# Silent COM ports listed before the meter: the classic class (win32_host.exe,
+# through OvrinComm::Open) gives each its 500 ms; ovrin.exe find probes them
+# all at once and takes no longer than the meter alone. Two silent ports, so
+# that the classic search asks nothing.
+if [[ ovrin.exe-find-time =~ ${OVRIN_WINE_ONLY:-.} ]]; then
+  start_sim COM21 --silent
+  start_sim COM22 --silent
+  # A fresh meter as COM7: the checks before leave the first one's line busy
+  # with what they asked of it.
+  start_sim COM7
+  wine reg delete "$key" /va /f >/dev/null 2>&1 || true
+  for n in 21 22 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/dev/null; done
+  timed() {  # timed COMMAND...: seconds taken, with nothing remembered before
+    wine reg delete 'HKCU\Software\Quenmark\OVRIN' /f >/dev/null 2>&1 || true
+    local start=$(date +%s.%N)
+    "$@" >"$work/timed.out" 2>&1 || true
+    echo "$(date +%s.%N) - $start" | bc
+  }
+  classic=$(timed wine "$windows/win32_host.exe")
+  grep -q 'kind 6, value 12345' "$work/timed.out" || classic=failed
+  concurrent=$(timed wine "$windows/ovrin.exe" find)
+  grep -q 'COM7' "$work/timed.out" || concurrent=failed
+  if [ "$classic" != failed ] && [ "$concurrent" != failed ] && [ "$(echo "$classic - $concurrent > 0.7" | bc)" = 1 ]; then
+    echo "ovrin.exe find against the classic search: ok (${concurrent} s against ${classic} s)"
+  else
+    printf 'ovrin.exe find against the classic search: FAILED\nclassic %s s, concurrent %s s\n%s\n' \
+      "$classic" "$concurrent" "$(cat "$work/timed.out")"
+    status=1
+  fi
+  wine reg delete "$key" /va /f >/dev/null 2>&1 || true
+  for n in 5 6 7; do wine reg add "$key" /v "Serial$n" /t REG_SZ /d "COM$n" /f >/dev/null; done
+fi
+
 # Which port is which: devices of the Ports class in the registry's Enum tree,
 # as Bluetooth and USB drivers make them, are what SetupAPI lists. COM7 (the
 # meter) is an outgoing Bluetooth port, COM5 an incoming one, COM6 a USB
@@ -222,7 +255,8 @@ if [[ ovrin.exe-ports =~ ${OVRIN_WINE_ONLY:-.} ]]; then
   listed=$(wine "$windows/ovrin.exe" ports --json 2>&1 || true)
   shown=$(script -qec "$WINE_LOADER $windows/ovrin.exe ports" /dev/null 2>&1 || true)
   # Each port's identity, one row each (fields not named must be absent).
-  found=$(wine "$windows/ovrin.exe" find --no 2>&1 || true)
+  # The incoming Bluetooth port (COM5) is passed over, and the search says so.
+  found=$(wine "$windows/ovrin.exe" find --verbose 2>&1 || true)
   if /usr/bin/python3 -c '
 import json, sys
 ports = {p["port"].replace("\\\\.\\", ""): p for p in json.loads(sys.stdin.read())}
@@ -239,7 +273,8 @@ for port, fields in wanted.items():
     want = {key: value for key, value in fields.items() if key != "hardwareId"}
     assert got == want, (port, got)
 assert ports["COM6"]["hardwareId"] == wanted["COM6"]["hardwareId"], ports["COM6"]
-' <<<"$listed" && grep -q 'COM7' <<<"$found" && grep -q 'COM6 .* Port série USB (COM6)' <<<"$shown"; then
+' <<<"$listed" && grep -q '^COM7' <<<"$found" &&
+     grep -q 'COM5 .*: incoming Bluetooth port, which never reaches a meter: not probed' <<<"$found" && grep -q 'COM6 .* Port série USB (COM6)' <<<"$shown"; then
     echo "ovrin.exe ports: ok"
     [ -z "${OVRIN_WINE_VERBOSE:-}" ] || printf '%s\n' "$listed"
   else

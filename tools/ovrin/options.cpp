@@ -40,9 +40,11 @@ void AddSearchOptions(CLI::App* command, Options* options) {
       ->type_name("NAME")
       ->check([](const std::string& name) { return name.empty() ? std::string("needs a port name") : std::string(); });
   command->add_flag_callback(
-      "--yes", [options] { options->answer = Answer::kYes; }, "answer \"keep searching?\" with yes");
+      "--yes", [options] { options->answer = Answer::kYes; },
+      "answer \"keep searching?\" with yes (the search no longer asks: kept for scripts)");
   command->add_flag_callback(
-      "--no", [options] { options->answer = Answer::kNo; }, "answer \"keep searching?\" with no");
+      "--no", [options] { options->answer = Answer::kNo; },
+      "answer \"keep searching?\" with no (the search no longer asks: kept for scripts)");
 }
 
 // Where readings go: --format, --json, --output, --record.

@@ -125,8 +125,10 @@ void SearchReport::Take(const ovrin::Trace& trace) {
   if (!Final(trace.outcome)) return;  // the probe's outcome follows
   // Which port is which: what the system calls it, beside its name.
   const std::string label = PortLabel(ovrin::IdentifyPort(trace.port));
-  std::string line =
-      std::string(trace.port) + (label.empty() ? "" : " (" + label + ")") + ": " + ovrin::OutcomeText(trace.outcome);
+  // The search's own words where it has them ("not needed: the meter answered on COM7 first").
+  const std::string outcome =
+      trace.bytes != nullptr ? std::string(trace.bytes, trace.size) : ovrin::OutcomeText(trace.outcome);
+  std::string line = std::string(trace.port) + (label.empty() ? "" : " (" + label + ")") + ": " + outcome;
   if (trace.outcome == ovrin::PortOutcome::kNoPermission) {
     const std::string hint = PermissionHint(trace.port);
     if (!hint.empty()) line += " (" + hint + ")";
@@ -149,7 +151,7 @@ bool OpenMeter(OvrinComm& comm, const Options& options, Listeners& listeners, st
   }
   if (!quiet && StderrIsTerminal()) std::fprintf(stderr, "ovrin: searching for the meter...\n");
   listeners.report.Clear();
-  if (comm.Open(*port, nullptr) == 1) {
+  if (ovrin::OpenConcurrently(comm, *port, nullptr) == 1) {
     if (!options.port.empty() && *port != options.port) {
       std::fprintf(stderr, "ovrin: no meter on %s; found one on %s\n", options.port.c_str(), port->c_str());
     }

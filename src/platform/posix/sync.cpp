@@ -164,6 +164,9 @@ void JoinThread(Thread* thread) {
   delete thread;
 }
 
+// A POSIX open cannot be cancelled: it is left to complete on its thread.
+void CancelBlockingCall(Thread*) {}
+
 void DetachThread(Thread* thread) {
   ResumeThread(thread);
   pthread_detach(thread->id);

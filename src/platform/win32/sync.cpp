@@ -141,6 +141,8 @@ void JoinThread(Thread* thread) {
   delete thread;
 }
 
+void CancelBlockingCall(Thread* thread) { CancelSynchronousIo(thread->handle); }
+
 void DetachThread(Thread* thread) {
   ::ResumeThread(thread->handle);
   CloseHandle(thread->handle);
