@@ -23,7 +23,8 @@ struct Event {
 struct Thread {
   std::thread thread;
   bool resumed = false;
-  int owners = 2;  // under the fake lock: the thread until it has started, and its creator
+  int owners = 2;         // under the fake lock: the thread until it has ended, and its creator
+  bool detached = false;  // under the fake lock
 };
 
 struct PortList {};
@@ -360,15 +361,15 @@ Thread* StartThreadSuspended(ThreadProc proc, void* argument) {
     {
       std::unique_lock<std::mutex> waiting(fake::gLock);
       fake::gChanged.wait(waiting, [thread] { return thread->resumed; });
-      if (--thread->owners == 0) delete thread;
     }
     proc(argument);
-    if (--thread->holders == 0 && thread->detached) {
-      delete thread;
-      Hold ended(fake::gLock);
+    // A detached thread's handle is live until the thread has ended.
+    Hold ended(fake::gLock);
+    if (thread->detached) {
       --fake::gWorld->liveHandles;
       fake::gChanged.notify_all();
     }
+    if (--thread->owners == 0) delete thread;
   });
   ++world.liveHandles;
   ++world.threadsStarted;
@@ -399,7 +400,9 @@ void DetachThread(Thread* thread) {
   ResumeThread(thread);
   Hold hold(fake::gLock);
   thread->thread.detach();
-  if (--thread->owners == 0) delete thread;
+  thread->detached = true;
+  if (--thread->owners > 0) return;  // it ends later, and says so
+  delete thread;
   --fake::gWorld->liveHandles;
 }
 
