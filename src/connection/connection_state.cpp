@@ -102,7 +102,9 @@ void ConnectionState::WaitForHandler() {
   if (OnReceiveThread()) return;
   platform::MonitorLock hold(monitor_);
   const platform::Deadline never(platform::kNoTimeLimit);
+  ++handlerWaiters_;
   while (handlerRun_ != 0) monitor_.Wait(never);
+  --handlerWaiters_;
 }
 
 bool ConnectionState::HoldsPort(platform::Port* port) {
@@ -173,20 +175,32 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
     target = target_;
     context = context_;
     window = run_.window;
-    if (invoke != nullptr) handlerRun_ = run;
+    if (invoke != nullptr) {
+      handlerRun_ = run;
+    } else {
+      // Idle before the host can see the reading: a command it sends at
+      // once then sets listening after this, never before.
+      SwitchInside(false);
+    }
   }
   // Waiters are woken once the lock is free: woken inside it, each would
   // only wait for the lock next.
   monitor_.WakeAll();
   if (invoke != nullptr) {
     invoke(reading, target, context);
-    platform::MonitorLock hold(monitor_);
-    if (handlerRun_ == run) handlerRun_ = 0;
-    monitor_.WakeAll();  // a destroy waits for the handler
-    // Closed meanwhile without waiting: the run's handles may be gone.
-    if (Abandoned(run)) return;
+    bool wake = false;
+    {
+      platform::MonitorLock hold(monitor_);
+      if (handlerRun_ == run) handlerRun_ = 0;
+      wake = handlerWaiters_ != 0;
+      // Closed meanwhile without waiting: the run's handles may be gone.
+      if (Abandoned(run))
+        window = nullptr;
+      else
+        SwitchInside(false);
+    }
+    if (wake) monitor_.WakeAll();
   }
-  SetListening(false);
   if (window != nullptr) platform::PostNotification(window, WM_MEASURE_READY, 1, 0);
 }
 
@@ -209,7 +223,11 @@ void ConnectionState::SetListening(bool listen) {
   // Under the lock: the two changes go together, and Finish does not take
   // the events away between them.
   platform::MonitorLock hold(monitor_);
-  if (run_.listening == nullptr) return;
+  SwitchInside(listen);
+}
+
+void ConnectionState::SwitchInside(bool listen) {
+  if (receiving_.load() == 0 || run_.listening == nullptr) return;
   if (listen) {
     platform::SignalEvent(run_.listening);
     platform::UnsignalEvent(run_.idle);

@@ -110,6 +110,7 @@ class ConnectionState {
 
  private:
   bool TakeInside(Reading* reading);
+  void SwitchInside(bool listen);  // SetListening inside the lock
   bool Abandoned(std::uint64_t run) const { return run != runs_ || run == abandoned_; }
 
   MeasureRecord* record_;  // the owner's public field
@@ -129,6 +130,7 @@ class ConnectionState {
   std::uint64_t handlersFor_ = 0;  // the run whose readings reach the handler
   std::uint64_t abandoned_ = 0;    // the last run given up while in a handler
   std::uint64_t handlerRun_ = 0;   // the run whose handler is running, 0 when none
+  int handlerWaiters_ = 0;         // WaitForHandler calls waiting for it to return
   bool running_ = false;
   bool notifyLinkLost_ = false;
   ReadingInvoker invoke_ = nullptr;

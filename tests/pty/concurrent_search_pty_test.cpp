@@ -69,7 +69,10 @@ TEST_F(ConcurrentSearchPtyTest, SixteenSilentPortsCostNothing) {
   ASSERT_EQ(OpenC(&manyMs), meter.Path());
   // One by one, sixteen silent ports cost 8 s; here the meter alone sets the time.
   EXPECT_LT(manyMs, aloneMs + 400) << "alone " << aloneMs << " ms";
-  EXPECT_EQ(gOutcomes[paths.front()], ovrin::PortOutcome::kNotNeeded);
+  // A silent port was probed but not waited for; on a loaded machine it may still have been opening.
+  const auto silentOutcome = gOutcomes[paths.front()];
+  EXPECT_TRUE(silentOutcome == ovrin::PortOutcome::kNotNeeded || silentOutcome == ovrin::PortOutcome::kGivenUp)
+      << static_cast<int>(silentOutcome);
 }
 
 TEST_F(ConcurrentSearchPtyTest, OnlyTheMetersAnswerIsAccepted) {
