@@ -250,7 +250,9 @@ type
     destructor Destroy; override;
     { Finds the meter and opens it; returns its port. EOvrinError when no meter is found. }
     function Open: string;
-    { Closes the connection; a WaitReading on another thread ends. }
+    { Closes the connection at once; a WaitReading on another thread ends.
+      An OnReading under way on the receive thread is not waited for: it
+      finishes on its own, and no other follows. Free waits for it. }
     procedure Close;
     { Sends the measure command; its answer comes as a reading. }
     procedure Measure;

@@ -51,6 +51,25 @@ begin
   if E.Message = 'a handler that fails' then InterlockedIncrement(Failed);
 end;
 
+{ Close does not wait for a handler under way: the last reading's handler may
+  still be recording. Up to 10 s. }
+function Recorded(Recorder: TRecorder; Count: Integer): Boolean;
+var
+  Waited: Integer;
+  Seen: Integer;
+begin
+  Waited := 0;
+  repeat
+    EnterCriticalSection(Recorder.Lock);
+    Seen := Length(Recorder.Sequences);
+    LeaveCriticalSection(Recorder.Lock);
+    Result := Seen >= Count;
+    if Result or (Waited >= 10000) then Exit;
+    Sleep(10);
+    Inc(Waited, 10);
+  until False;
+end;
+
 function InOrder(const Recorder: TRecorder): Boolean;
 var
   I: Integer;
@@ -85,7 +104,8 @@ begin
   Check(Meter.WaitReading(Reading, 5000) and (Reading.record_.kind = 6) and (Reading.sequence = 1002) and
     (Copy(ReadingLine(Reading), 1, 7) = '31..00+'), 'Measure: a distance follows');
   Check(not Meter.WaitReading(Reading, 100), 'WaitReading: False on time-out');
-  Meter.Close;  // the receive thread has ended: every handler has returned
+  Check(Recorded(Recorder, 1002), 'OnReading: the burst and the answer reach the handler');
+  Meter.Close;
   Check(InOrder(Recorder), 'OnReading: every reading once, in order, with its distance (the burst, then the answer)');
   Check(Recorder.OffMainThread, 'OnReading runs on the receive thread');
   Check(Recorder.Failed = 10, 'a handler that raises: OnHandlerFailed, and the readings still come');
