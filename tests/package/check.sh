@@ -227,7 +227,7 @@ fi
 # and runs the binding's scenarios with the linux-x64 asset that it picks.
 if command -v dotnet >/dev/null; then
   if env -u LD_LIBRARY_PATH -u LD_PRELOAD OVRIN_DIST="$dist" OVRIN_SIM="$native/ovrin-sim" DOTNET_CLI_TELEMETRY_OPTOUT=1 \
-       DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1 dotnet test "$here/dotnet/Ovrin70.PackageTests.csproj" \
+       DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1 timeout 600 dotnet test "$here/dotnet/Ovrin70.PackageTests.csproj" \
        --artifacts-path "$work/dotnet-test" -p:RestorePackagesPath="$work/dotnet-packages" -p:OvrinVersion="$version" \
        >"$work/dotnet-test.log" 2>&1 && grep -q 'Failed: *0, Passed: *[1-9]' "$work/dotnet-test.log"; then
     echo "nuget: dotnet test (SDK $(dotnet --version)) against the package from $dist:" \

@@ -150,11 +150,12 @@ public class PackageTests
         using (var sim = new Meter())
         using (var ui = new UiThread())
         using (var inSend = new ManualResetEventSlim())
+        using (var reconnected = new ManualResetEventSlim())
         {
-            var shown = new List<int>();
+            var shown = new List<int>();  // the form's list: touched on the UI thread alone
             bool handlerWaited = false;
-            int measured = 0;
-            ui.Send(_ => {
+            int measured = 0, shownBeforeReturn = -1;
+            ui.Post(_ => {
                 SynchronizationContext form = SynchronizationContext.Current;
                 var meter = new OvrinConnection();
                 meter.ReadingReceived += (sender, e) => {
@@ -169,10 +170,12 @@ public class PackageTests
                     again.Open();
                     measured = again.MeasureDistance(Answer).Value1;
                 }
-                Assert.Empty(shown);  // the old handler still waits for this thread
+                shownBeforeReturn = shown.Count;
+                reconnected.Set();
             }, null);
+            Assert.True(reconnected.Wait(TimeSpan.FromSeconds(20)), "Dispose and the new connection return on the UI thread");
             Assert.True(handlerWaited, "the first reading's handler waited in Send");
-            Assert.Equal(12345, measured);
+            Assert.Equal((12345, 0), (measured, shownBeforeReturn));
             Assert.True(ui.Drain(Answer), "the UI thread runs what the old handler sent");
             Thread.Sleep(200);  // room for a reading after Dispose, which must not come
             Assert.True(ui.Drain(Answer));
