@@ -17,11 +17,13 @@ if [ "${1:-}" != "--native" ]; then
   # headless Chromium.
   packages+=(chromium chromium-driver python3-selenium)
   # The release packages: made with CPack, the Python wheels with Debian's
-  # PEP 517 builder, the NuGet package with zip; checked as a user takes them
-  # (pip in a virtual environment, Debian's nuget client).
-  packages+=(unzip lld llvm python3-pefile python3-build python3-setuptools python3-wheel python3-venv zip nuget)
-  # The C# binding, compiled and run by Debian's Mono.
-  packages+=(mono-mcs mono-runtime)
+  # PEP 517 builder, the NuGet package with dotnet pack; checked as a user
+  # takes them (pip in a virtual environment, Debian's nuget client).
+  packages+=(unzip lld llvm python3-pefile python3-build python3-setuptools python3-wheel python3-venv nuget)
+  # The C# binding, compiled and run by Debian's Mono; mono-devel has the
+  # netstandard facade that a Mono program built against the package's
+  # netstandard2.0 library is compiled with.
+  packages+=(mono-mcs mono-runtime mono-devel)
   # The Delphi unit, compiled by Free Pascal; its Windows RTL built from fpc-source.
   packages+=(fp-compiler fpc-source)
   # ovrin type, tested with real windows: an X server, a Tk window, a key press.
@@ -101,3 +103,27 @@ if [ ${#missing32[@]} -gt 0 ]; then
 fi
 [ -z "$no32" ] || echo "install-deps: 32-bit Windows programs will not be run on this machine: $no32" >&2
 [ -f "$httplib_dir/httplib.h" ] || install_httplib
+
+# The .NET SDK is not a Debian package: the machine brings it or it is missing.
+# The C# binding, a netstandard2.0 library, is built against NETStandard.Library,
+# which is fetched once from the machine's NuGet source into a folder of its own
+# (cmake/PackageNuGet.cmake's OVRIN_NUGET_FOLDER); the builds then restore offline.
+nuget_folder=/opt/nuget/netstandard
+if [ "${1:-}" != "--native" ]; then
+  if ! command -v dotnet >/dev/null; then
+    echo "install-deps: the .NET SDK (dotnet) is not on this machine and apt-get has none:" \
+         "the NuGet package cannot be made (scripts/package.sh), and its .NET test is skipped" >&2
+  elif [ ! -d "$nuget_folder/netstandard.library" ]; then
+    echo "fetching NETStandard.Library into $nuget_folder"
+    work=$(mktemp -d)
+    printf '%s\n' '<Project Sdk="Microsoft.NET.Sdk">' \
+      '<PropertyGroup><TargetFramework>netstandard2.0</TargetFramework></PropertyGroup></Project>' \
+      >"$work/fetch.csproj"
+    $sudo env DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1 \
+      dotnet restore "$work/fetch.csproj" --packages "$nuget_folder" >"$work/restore.log" 2>&1 ||
+      { echo "install-deps: warning: NETStandard.Library could not be fetched: the NuGet package cannot be made:" >&2
+        grep -E 'error' "$work/restore.log" | head -n 3 | sed 's/^/  /' >&2
+        $sudo rm -rf "$nuget_folder"; }
+    rm -rf "$work"
+  fi
+fi

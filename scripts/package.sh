@@ -4,6 +4,7 @@
 #   dist/Ovrin70-VERSION-windows.zip       the x64 and x86 DLLs, tools and import libraries
 #   dist/ovrin70-VERSION-py3-none-{manylinux_2_NN_x86_64,win_amd64,win32}.whl   the Python module with the library (NN: the glibc it needs)
 #   dist/Ovrin70.VERSION.nupkg             the C# binding with the native library of each platform
+#   dist/Ovrin70.VERSION.snupkg            its symbols package (the binding's PDB), both made by dotnet pack
 # Usage: package.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +27,6 @@ configure "$work/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cma
   -DOVRIN_PACKAGE_X86_BUILD="$work/win32" -DOVRIN_PACKAGE_LINUX_BUILD="$work/linux"
 (cd "$work/win64" && cpack -B "$root/dist" >/dev/null)
 cmake --build "$work/win64" --target nuget_package
-cp "$work"/*/package/*.whl "$work/win64/package/"*.nupkg "$root/dist/"
+cp "$work"/*/package/*.whl "$work/win64/package/"*.nupkg "$work/win64/package/"*.snupkg "$root/dist/"
 rm -rf "$root/dist/_CPack_Packages"
 ls -l "$root/dist"

@@ -13,7 +13,9 @@
 #    measures with the library inside it and nothing in its environment; the
 #    Windows wheels installed by pip for their platforms; the NuGet package
 #    installed by Debian's nuget client, a Mono program compiled against its
-#    library and measuring with its linux-x64 native library.
+#    library and measuring with its linux-x64 native library, and an xunit
+#    project run by dotnet test that restores it from DIST, offline, and runs
+#    the binding's scenarios with the linux-x64 native library .NET picks.
 # Usage: check.sh DIST NATIVE_BUILD_DIR (the native build: the Wine shim)
 set -euo pipefail
 dist=$(cd "$1" && pwd)
@@ -207,7 +209,9 @@ if command -v mcs >/dev/null && command -v mono >/dev/null; then
   mkdir -p "$work/dotnet"
   output=""
   start_sim dotnet
-  if cp "$nuget/lib/net461/Ovrin70.Net.dll" "$work/dotnet/" && mcs -nologo -warnaserror -r:"$work/dotnet/Ovrin70.Net.dll" -out:"$work/dotnet/host.exe" "$here/dotnet_host.cs" &&
+  if cp "$nuget/lib/netstandard2.0/Ovrin70.Net.dll" "$work/dotnet/" &&
+     mcs -nologo -warnaserror -r:"$work/dotnet/Ovrin70.Net.dll" -r:Facades/netstandard.dll -out:"$work/dotnet/host.exe" \
+       "$here/dotnet_host.cs" &&
      output=$(OVRIN_SERIAL_PORTS=$(head -n 1 "$work/dotnet.out") XDG_CONFIG_HOME=$work/home \
               LD_LIBRARY_PATH=$nuget/runtimes/linux-x64/native mono "$work/dotnet/host.exe" 2>&1) &&
      [ "$output" = "$nuget/runtimes/linux-x64/native/libOvrin70.so 12345" ]; then
@@ -217,5 +221,21 @@ if command -v mcs >/dev/null && command -v mono >/dev/null; then
   fi
 else
   skipped "release packages: a Mono program against the NuGet package" "needs Mono (mono-mcs, mono-runtime)"
+fi
+# .NET restores the package from DIST (dotnet/nuget.config: DIST and the
+# machine's test framework, nothing else) into a folder of this check's own,
+# and runs the binding's scenarios with the linux-x64 asset that it picks.
+if command -v dotnet >/dev/null; then
+  if env -u LD_LIBRARY_PATH -u LD_PRELOAD OVRIN_DIST="$dist" OVRIN_SIM="$native/ovrin-sim" DOTNET_CLI_TELEMETRY_OPTOUT=1 \
+       DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1 timeout 600 dotnet test "$here/dotnet/Ovrin70.PackageTests.csproj" \
+       --artifacts-path "$work/dotnet-test" -p:RestorePackagesPath="$work/dotnet-packages" -p:OvrinVersion="$version" \
+       >"$work/dotnet-test.log" 2>&1 && grep -q 'Failed: *0, Passed: *[1-9]' "$work/dotnet-test.log"; then
+    echo "nuget: dotnet test (SDK $(dotnet --version)) against the package from $dist:" \
+      "$(grep -o 'Passed: *[0-9]*, Skipped: *[0-9]*, Total: *[0-9]*' "$work/dotnet-test.log" | tr -s ' ')"
+  else
+    fail "nuget: dotnet test against the package:"$'\n'"$(tail -n 40 "$work/dotnet-test.log")"
+  fi
+else
+  skipped "release packages: dotnet test against the NuGet package" "needs the .NET SDK (dotnet), which this machine lacks"
 fi
 exit $status

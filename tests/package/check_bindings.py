@@ -22,7 +22,6 @@ WHEELS = {"manylinux": ("libOvrin70.so", "linux-x64"), "win_amd64": ("Ovrin70.dl
           "win32": ("Ovrin70.dll", "windows-x86")}
 NUGET_NATIVE = {"runtimes/win-x64/native/Ovrin70.dll": "windows-x64", "runtimes/win-x86/native/Ovrin70.dll": "windows-x86",
                 "runtimes/linux-x64/native/libOvrin70.so": "linux-x64"}
-NUSPEC = "{http://schemas.microsoft.com/packaging/2013/05/nuspec.xsd}"
 failures = []
 
 
@@ -78,25 +77,34 @@ def check_wheel(dist, version, tag):
 
 def check_nuget(dist, version, readme):
     name = "Ovrin70.%s.nupkg" % version
+    lib = "lib/netstandard2.0/Ovrin70.Net"
     with zipfile.ZipFile("%s/%s" % (dist, name)) as package:
-        files = set(package.namelist()) - {"lib/net461/Ovrin70.Net.xml"}  # the documentation, optional
-        wanted = {"[Content_Types].xml", "_rels/.rels", "Ovrin70.nuspec", "README.md", "lib/net461/Ovrin70.Net.dll"}
-        wanted |= set(NUGET_NATIVE)
+        files = set(package.namelist())
+        parts = {"[Content_Types].xml", "_rels/.rels"} | {f for f in files if f.startswith("package/services/metadata/")}
+        wanted = parts | {"Ovrin70.nuspec", "README.md", lib + ".dll", lib + ".xml"} | set(NUGET_NATIVE)
         expect(files == wanted, "%s: files %s" % (name, sorted(files ^ wanted)))
-        metadata = ElementTree.fromstring(package.read("Ovrin70.nuspec")).find(NUSPEC + "metadata")
-        field = {child.tag[len(NUSPEC):]: (child.text or "").strip() for child in metadata}
-        license = metadata.find(NUSPEC + "license")
+        metadata = ElementTree.fromstring(package.read("Ovrin70.nuspec")).find("{*}metadata")
+        field = {child.tag.split("}")[1]: (child.text or "").strip() for child in metadata}
+        license = metadata.find("{*}license")
         expect((field.get("id"), field.get("version"), field.get("readme")) == ("Ovrin70", version, "README.md"),
                "%s: id, version, readme %s" % (name, field))
         expect(license is not None and license.get("type") == "expression" and license.text == "MIT",
                "%s: licence %s" % (name, field.get("license")))
         expect(len(field.get("description", "")) > 40, "%s: no description" % name)
+        groups = [group.get("targetFramework") for group in metadata.iterfind("{*}dependencies/{*}group")]
+        expect(groups == [".NETStandard2.0"] and not metadata.findall("{*}dependencies/{*}group/*"),
+               "%s: dependency groups %s" % (name, groups))
         example = re.search(r"```csharp\n[^`]*```", open(readme).read()).group(0)
         expect(example in package.read("README.md").decode(), "%s: README without the C# example of README.md" % name)
         for path, platform in NUGET_NATIVE.items():
             found = platform_of(package.read(path)) if path in files else "nothing"
             expect(found == platform, "%s: %s is built for %s" % (name, path, found))
         print("%s: %d files, native libraries for %s" % (name, len(files), ", ".join(NUGET_NATIVE.values())))
+    symbols = "Ovrin70.%s.snupkg" % version
+    with zipfile.ZipFile("%s/%s" % (dist, symbols)) as package:
+        pdb = package.read(lib + ".pdb") if lib + ".pdb" in package.namelist() else b""
+        expect(pdb[:4] == b"BSJB", "%s: no portable PDB of the binding" % symbols)  # the metadata signature
+        print("%s: %s.pdb, a portable PDB" % (symbols, lib))
 
 
 dist, version, readme = sys.argv[1:4]
