@@ -194,10 +194,11 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
       if (handlerRun_ == run) handlerRun_ = 0;
       wake = handlerWaiters_ != 0;
       // Closed meanwhile without waiting: the run's handles may be gone.
-      if (Abandoned(run))
+      if (Abandoned(run)) {
         window = nullptr;
-      else
+      } else {
         SwitchInside(false);
+      }
     }
     if (wake) monitor_.WakeAll();
   }
