@@ -20,6 +20,8 @@ if [ "${1:-}" != "--native" ]; then
   # PEP 517 builder, the NuGet package with zip; checked as a user takes them
   # (pip in a virtual environment, Debian's nuget client).
   packages+=(unzip lld llvm python3-pefile python3-build python3-setuptools python3-wheel python3-venv zip nuget)
+  # The Windows installer: made by Debian's NSIS, its payload read by 7-Zip.
+  packages+=(nsis 7zip)
   # The C# binding, compiled and run by Debian's Mono.
   packages+=(mono-mcs mono-runtime)
   # The Delphi unit, compiled by Free Pascal; its Windows RTL built from fpc-source.
