@@ -2,8 +2,8 @@
 # The Windows installer, Ovrin70-VERSION-setup.exe in DIST, as a person takes it:
 #  - as a file (check_installer.py): an x86 program with the icon and the
 #    version, holding the ZIP's x64 and x86 programs and DLL;
-#  - made again from the ZIP's files, later, with other file times, in
-#    another time zone: the same bytes;
+#  - made again from the ZIP's files, later, with other file times (its
+#    own and the staged copies'), in another time zone: the same bytes;
 #  - under 64-bit Wine, on Wine's desktop on Xvfb, a simulated meter as COM5:
 #    a silent install (its files, each of the prefix's word size, the
 #    uninstall entry, the shortcut, the Run value), whose ovrin.exe measures
@@ -12,7 +12,7 @@
 #    an older installer's copy while its tray runs, which ends it, replaces
 #    the files and keeps the settings, the log and the choice of Start with
 #    Windows; an uninstall with /REMOVEDATA (the box ticked), which leaves
-#    nothing; /D= into another folder.
+#    nothing; /D= into another folder; and in a 32-bit prefix, the x86 files.
 # Where 32-bit programs cannot run, the same installer built as a 64-bit
 # program (-DTARGET=amd64-unicode) from the same files runs instead.
 # Usage: installer.sh DIST NATIVE_BUILD_DIR
@@ -27,7 +27,9 @@ setup=$dist/Ovrin70-$version-setup.exe
 work=$(mktemp -d /tmp/ovrin-installer-XXXXXX)
 pids=()
 cleanup() {
-  WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
+  for prefix in "$work/prefix" "$work/prefix32"; do
+    [ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
@@ -47,7 +49,7 @@ fi
 grep -q "^Download \`Ovrin70-$version-setup.exe\` and run it" "$here/../../README.md" ||
   fail "README.md's Windows section does not begin with Ovrin70-$version-setup.exe"
 find "$unpacked" -exec touch {} +
-TZ=Pacific/Kiritimati "$make_installer" "$unpacked" "$version" "$work/again/Ovrin70-$version-setup.exe" &&
+SOURCE_DATE_EPOCH=$(date +%s) TZ=Pacific/Kiritimati "$make_installer" "$unpacked" "$version" "$work/again/Ovrin70-$version-setup.exe" &&
   cmp -s "$setup" "$work/again/Ovrin70-$version-setup.exe" && echo "installer: made again later from the ZIP's files: the same bytes" ||
   fail "made again from the same files, it differs"
 
@@ -92,9 +94,13 @@ pids+=($!)
 for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
 ln -sfn "$(head -n 1 "$work/sim.out")" "$WINEPREFIX/dosdevices/com5"
 
-user=$WINEPREFIX/drive_c/users/$(id -un)
-folder=$user/AppData/Local/Programs/Ovrin70 shortcut="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Ovrin70.lnk"
-csv=$user/Documents/Ovrin70/readings.csv
+paths() {  # the default folder, the shortcut and the log of $WINEPREFIX
+  local user=$WINEPREFIX/drive_c/users/$(id -un)
+  folder=$user/AppData/Local/Programs/Ovrin70 shortcut="$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Ovrin70.lnk"
+  csv=$user/Documents/Ovrin70/readings.csv
+}
+paths
+arch=x64 format=pei-x86-64  # the prefix's word size
 entry='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ovrin70'
 run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 settings='HKCU\Software\Ovrin70\Tray'
@@ -106,7 +112,7 @@ has_key() { wine reg query "$1" >/dev/null 2>&1; }
 # waits for an answer nobody gives ends it after 2 minutes.
 run_setup() { timeout 120 "$WINE_LOADER" "$@" 2>>"$work/wine.err"; }
 
-# installed FOLDER OLD: FOLDER holds this version's files (OLD: the older one's), registered.
+# installed FOLDER OLD: FOLDER holds this version's files (OLD: the older one's) of $arch, registered.
 installed() {
   local dir=$1 from=$unpacked windows name
   [ -z "${2:-}" ] || from=$work/old
@@ -114,8 +120,8 @@ installed() {
   [ "$(ls "$dir" | tr '\n' ' ')" = "LICENSE.txt Ovrin70.dll README.txt THIRD-PARTY.txt ovrin-tray.exe ovrin.exe uninstall.exe " ] ||
     fail "installed: $(ls "$dir" | tr '\n' ' ')"
   for name in ovrin-tray.exe ovrin.exe Ovrin70.dll; do
-    objdump -f "$dir/$name" | grep 'file format pei-x86-64' >/dev/null || fail "$name is not an x64 program"
-    cmp -s "$dir/$name" "$from/x64/bin/$name" || fail "$name is not the x64 $name of ${2:-this version}"
+    objdump -f "$dir/$name" | grep "file format $format" >/dev/null || fail "$name is not an $arch program"
+    cmp -s "$dir/$name" "$from/$arch/bin/$name" || fail "$name is not the $arch $name of ${2:-this version}"
   done
   cmp -s "$dir/README.txt" <(sed 's/$/\r/' "$from/README.md") || fail "README.txt is not ${2:-this version}'s"
   for name in DisplayName:Ovrin70 DisplayVersion:"${2:-$version}" Publisher:Ovrin70 \
@@ -219,5 +225,18 @@ installed "$other"
 uninstall "$other" /REMOVEDATA
 [ ! -e "$other" ] && [ -z "$(left)" ] || fail "/D=: uninstalled, left: $(left)"
 [ "$status" = 0 ] && echo "installer: uninstalled with nothing left; /D= installed into another folder"
+
+# On 32-bit Windows, the x86 files.
+if [ -z "$no32" ]; then
+  wineserver -k
+  export WINEPREFIX=$work/prefix32 WINEARCH=win32
+  use_wine "$unpacked/x86/bin/Ovrin70.dll"
+  wineboot -i >/dev/null 2>&1
+  paths
+  arch=x86 format=pei-i386
+  run_setup "$setup" /S || fail "setup.exe /S on 32-bit Windows: status $?"
+  installed "$folder"
+  [ "$status" = 0 ] && echo "installer: on 32-bit Windows it installed the x86 programs and DLL"
+fi
 [ "$status" = 0 ] || [ ! -s "$work/wine.err" ] || sed 's/^/  (the installers under Wine) /' "$work/wine.err"
 exit $status
