@@ -9,6 +9,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+# The times that builds and packages record are the commit's: the PE
+# timestamp that ld writes into each program and DLL among them, so that the
+# same commit gives the same installer.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 work=$root/build-package
 rm -rf "$work" "$root/dist"
 mkdir -p "$root/dist"
