@@ -24,6 +24,8 @@ if [ "${1:-}" != "--native" ]; then
   # netstandard facade that a Mono program built against the package's
   # netstandard2.0 library is compiled with.
   packages+=(mono-mcs mono-runtime mono-devel)
+  # The Windows installer: made by Debian's NSIS, its payload read by 7-Zip.
+  packages+=(nsis 7zip)
   # The Delphi unit, compiled by Free Pascal; its Windows RTL built from fpc-source.
   packages+=(fp-compiler fpc-source)
   # ovrin type, tested with real windows: an X server, a Tk window, a key press.

@@ -3,6 +3,8 @@
 #  - the Windows ZIP: its files, exports, import libraries and version
 #    (check_windows.py); a host built for the MSVC ABI and linked by lld-link
 #    against each architecture's Ovrin70.lib measures under 64- and 32-bit Wine;
+#  - the Windows installer (installer.sh): its payload, made again the same,
+#    installed, upgraded, run and uninstalled under Wine;
 #  - the Debian package: its fields and computed dependencies, its files and
 #    the soname; installed with dpkg into a scratch root, where C and C++ hosts
 #    are built against it with find_package and pkg-config and measure, and
@@ -118,6 +120,9 @@ for folder in x64 x86; do
     fi
   done
 done
+
+# ---- The Windows installer ----
+"$here/installer.sh" "$dist" "$native" || status=1
 
 # ---- The Debian package ----
 deb=$dist/ovrin70_${version}_amd64.deb
