@@ -103,7 +103,7 @@ void ConnectionState::WaitForHandler() {
   platform::MonitorLock hold(monitor_);
   const platform::Deadline never(platform::kNoTimeLimit);
   ++handlerWaiters_;
-  while (handlerRun_ != 0) monitor_.Wait(never);
+  while (handlersRunning_ != 0) monitor_.Wait(never);
   --handlerWaiters_;
 }
 
@@ -175,30 +175,28 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
     target = target_;
     context = context_;
     window = run_.window;
+    // Idle before anyone sees the reading: a command the host or the handler
+    // sends at once sets listening after this, never before.
+    SwitchInside(false);
     if (invoke != nullptr) {
       handlerRun_ = run;
-    } else {
-      // Idle before the host can see the reading: a command it sends at
-      // once then sets listening after this, never before.
-      SwitchInside(false);
+      ++handlersRunning_;
     }
   }
   // Waiters are woken once the lock is free: woken inside it, each would
   // only wait for the lock next.
   monitor_.WakeAll();
   if (invoke != nullptr) {
-    invoke(reading, target, context);
+    // No handler once a close has begun, though it began only now.
+    if (Receiving(run)) invoke(reading, target, context);
     bool wake = false;
     {
       platform::MonitorLock hold(monitor_);
       if (handlerRun_ == run) handlerRun_ = 0;
+      --handlersRunning_;
       wake = handlerWaiters_ != 0;
-      // Closed meanwhile without waiting: the run's handles may be gone.
-      if (Abandoned(run)) {
-        window = nullptr;
-      } else {
-        SwitchInside(false);
-      }
+      // Closed meanwhile without waiting: the window may be gone with it.
+      if (Abandoned(run)) window = nullptr;
     }
     if (wake) monitor_.WakeAll();
   }

@@ -82,8 +82,8 @@ class ConnectionState {
   void EnterReceiveThread();
   bool OnReceiveThread() const;
   bool Receiving(std::uint64_t run) const { return receiving_.load() == run; }
-  // Writes the record into the object and queues its reading, in one step
-  // under the lock; then calls the handler, switches to idle and tells the
+  // Writes the record into the object, queues its reading and switches to
+  // idle, in one step under the lock; then calls the handler and tells the
   // window. Never allocates. Nothing of an abandoned run.
   void Deliver(std::uint64_t run, const MeasureRecord& record, const char* line, std::size_t length,
                const Receipt& receipt);
@@ -130,7 +130,10 @@ class ConnectionState {
   std::uint64_t handlersFor_ = 0;  // the run whose readings reach the handler
   std::uint64_t abandoned_ = 0;    // the last run given up while in a handler
   std::uint64_t handlerRun_ = 0;   // the run whose handler is running, 0 when none
-  int handlerWaiters_ = 0;         // WaitForHandler calls waiting for it to return
+  // Handlers under way: that of a run given up may still run beside the
+  // next run's, and a destroy waits for both.
+  int handlersRunning_ = 0;
+  int handlerWaiters_ = 0;  // WaitForHandler calls waiting for them to return
   bool running_ = false;
   bool notifyLinkLost_ = false;
   ReadingInvoker invoke_ = nullptr;

@@ -89,6 +89,26 @@ TEST_F(EndToEndTest, MeasurementCycle) {
   EXPECT_TRUE(NothingMore());
 }
 
+// A handler that starts listening for the next line keeps it so: the
+// connection went idle before the handler ran, not after it.
+TEST_F(EndToEndTest, AHandlerThatListensAgainStaysListening) {
+  PtyMeter meter(PtyMeter::MeterAnswers);
+  PortEnvironment environment({});
+  ovrin::SetReadingHandler(
+      comm_,
+      [](const ovrin::Reading& reading, void* context) {
+        if (reading.record.kind == Reply31) static_cast<OvrinComm*>(context)->SetListen(1);
+      },
+      &comm_);
+  OpenOn(meter, environment, &queue_);
+  Next();  // the start-up answer
+  ASSERT_EQ(comm_.DistanceMeasure(), 1);
+  EXPECT_EQ(Next().message, static_cast<unsigned>(WM_MEASURE_READY));  // posted once the handler returned
+  EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
+  EXPECT_FALSE(ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm_)));
+  EXPECT_EQ(comm_.Close(), 1);
+}
+
 // The record holds the latest line: where several lines arrive at once, the
 // notifications all come and the record shows the last of them.
 TEST_F(EndToEndTest, EveryLineIsAnnouncedWhateverHowItArrives) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 
@@ -148,12 +149,14 @@ TEST_F(ConnectionTest, ACloseThatDoesNotWaitGivesThePortBackWhileAHandlerRuns) {
   struct Gate {
     std::atomic<bool> entered{false};
     std::atomic<bool> released{false};
+    std::atomic<int> calls{0};
   } gate;
   OvrinComm comm;
   ovrin::SetReadingHandler(
       comm,
       [](const ovrin::Reading&, void* context) {
         auto* held = static_cast<Gate*>(context);
+        if (++held->calls > 1) return;  // the first alone is held
         held->entered = true;
         while (!held->released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       },
@@ -167,10 +170,24 @@ TEST_F(ConnectionTest, ACloseThatDoesNotWaitGivesThePortBackWhileAHandlerRuns) {
   EXPECT_EQ(fake::LogOf("close COM1").size(), 1u);
   std::string port;
   ASSERT_EQ(comm.Open(port, nullptr), 1);
+  // The new run's handler comes and goes; a destroy still waits for the
+  // handler of the run given up, whose context it would free.
+  fake::Receive("COM1", "12....+00000002\r\n");
+  for (int waited = 0; waited < 5000 && gate.calls < 2; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(gate.calls, 2);
+  const std::shared_ptr<ovrin::ConnectionState> state = ovrin::StateOf(comm);
+  std::atomic<bool> waitEnded{false};
+  std::thread destroying([&] {
+    state->WaitForHandler();
+    waitEnded = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(waitEnded) << "the wait ended while the first handler still ran";
   EXPECT_EQ(OvrinCommAccess::Close(comm, false), 1);
   EXPECT_EQ(fake::LogOf("close COM1").size(), 2u);
   gate.released = true;
-  ovrin::StateOf(comm)->WaitForHandler();
+  destroying.join();
   for (int waited = 0; waited < 5000 && fake::Locked()->liveHandles != 0; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
