@@ -1,5 +1,6 @@
 { The Delphi unit (bindings/delphi/Ovrin70.pas) against a simulated meter that
-  sends a burst of 1000 distances 1, 2, ... with its start-up answer.
+  sends a burst of 1000 consecutive distances with its start-up answer (where
+  another host took a burst before, they go on from its last).
   Usage: meter_test [PORT]   (PORT: tried first, as the remembered port)
   Prints the record sizes, then one line per check; exits 1 on a failure. }
 program meter_test;
@@ -73,11 +74,19 @@ end;
 function InOrder(const Recorder: TRecorder): Boolean;
 var
   I: Integer;
+  Told: Boolean;
 begin
   Result := Length(Recorder.Sequences) = 1002;  // with the answer to Measure
+  if not Result then WriteLn('  ', Length(Recorder.Sequences), ' readings handled');
+  Told := False;
   for I := 0 to High(Recorder.Sequences) do
-    if (Recorder.Sequences[I] <> TOvrinUInt64(I + 1)) or (I >= 1) and (I <= 1000) and (Recorder.Values[I] <> I) then
+    if (Recorder.Sequences[I] <> TOvrinUInt64(I + 1)) or (I >= 1) and (I <= 1000) and (Recorder.Values[I] <> Recorder.Values[1] + I - 1) then
+    begin
+      if not Told then
+        WriteLn('  handled as reading ', I + 1, ': sequence ', Recorder.Sequences[I], ', value ', Recorder.Values[I]);
+      Told := True;
       Result := False;
+    end;
 end;
 
 var
