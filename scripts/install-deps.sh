@@ -114,7 +114,7 @@ nuget_folder=/opt/nuget/netstandard
 if [ "${1:-}" != "--native" ]; then
   if ! command -v dotnet >/dev/null; then
     echo "install-deps: the .NET SDK (dotnet) is not on this machine and apt-get has none:" \
-         "the NuGet package cannot be made (scripts/package.sh), and its .NET test is skipped" >&2
+         "scripts/package.sh, which makes the NuGet package with it, stops at that package" >&2
   elif [ ! -d "$nuget_folder/netstandard.library" ]; then
     echo "fetching NETStandard.Library into $nuget_folder"
     work=$(mktemp -d)
