@@ -36,6 +36,10 @@ BrandingText "Ovrin70 ${VERSION}"
 SetCompressor /SOLID lzma
 SetDateSave off
 SetOverwrite on
+; A file that cannot be replaced (a program of it still running) ends the
+; install with an error: Retry or Cancel, and a silent one fails, rather
+; than leaving a mix of two versions that reports success.
+AllowSkipFiles off
 
 !define MUI_ICON "${STAGE}\ovrin-tray.ico"
 !define MUI_UNICON "${STAGE}\ovrin-tray.ico"
@@ -113,6 +117,18 @@ Function StartupPageLeave
 FunctionEnd
 
 Section
+  ; An earlier install in another folder goes first, as its own uninstaller
+  ; takes it away (silent: the settings and the log stay), so that one copy
+  ; is installed and one tray runs.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+  ${AndIf} ${FileExists} "$0\uninstall.exe"
+    !insertmacro QuitTray "$0"
+    ExecWait '"$0\uninstall.exe" /S _?=$0'
+    Delete "$0\uninstall.exe"
+    RMDir "$0"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   !insertmacro QuitTray "$INSTDIR"
   !if ${NSIS_PTR_SIZE} > 4  ; a 64-bit installer runs on 64-bit Windows alone
@@ -169,7 +185,7 @@ Function un.DataPage
   ${If} $RemoveData == 1
     ${NSD_Check} $RemoveBox
   ${EndIf}
-  ${NSD_CreateLabel} 0 20u 100% 36u "The settings are in HKEY_CURRENT_USER\${SETTINGS_KEY}, the readings in Documents\Ovrin70\readings.csv."
+  ${NSD_CreateLabel} 0 20u 100% 48u "The settings are in HKEY_CURRENT_USER\${SETTINGS_KEY}, the readings in Documents\Ovrin70\readings.csv. A log file you chose elsewhere stays, and so does the meter's port, which other programs for the meter share."
   Pop $0
   nsDialogs::Show
 FunctionEnd

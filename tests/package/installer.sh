@@ -11,8 +11,10 @@
 #    silent uninstall, which keeps the settings and the log; an upgrade over
 #    an older installer's copy while its tray runs, which ends it, replaces
 #    the files and keeps the settings, the log and the choice of Start with
-#    Windows; an uninstall with /REMOVEDATA (the box ticked), which leaves
-#    nothing; /D= into another folder; and in a 32-bit prefix, the x86 files.
+#    Windows; a silent install over a running ovrin.exe, which fails; /D=
+#    into another folder with a space in it, which takes the first copy and
+#    its tray away; an uninstall while the tray runs, with /REMOVEDATA (the
+#    box ticked), which leaves nothing; and in a 32-bit prefix, the x86 files.
 # Where 32-bit programs cannot run, the same installer built as a 64-bit
 # program (-DTARGET=amd64-unicode) from the same files runs instead.
 # Usage: installer.sh DIST NATIVE_BUILD_DIR
@@ -212,19 +214,38 @@ installed "$folder"
 [ -z "$(value "$run" 'Ovrin70 Tray')" ] || fail "the upgrade started it with Windows again"
 [ "$status" = 0 ] && echo "installer: an upgrade from 0.0.1 ended its tray, replaced its files, kept the settings and the log"
 
-# With the box ticked, nothing is left.
-uninstall "$folder" /REMOVEDATA
-[ -z "$(left)" ] || fail "after an uninstall with /REMOVEDATA, left: $(left)"
+# A program of it still running (ovrin.exe monitor holds ovrin.exe and the
+# DLL): a silent install over it fails rather than mix two versions.
+: >"$work/monitor.out"
+wine "$folder/ovrin.exe" monitor --port COM5 >"$work/monitor.out" 2>&1 &
+monitor=$!
+pids+=($monitor)
+for _ in $(seq 200); do grep -q "^kind" "$work/monitor.out" && break; sleep 0.1; done
+grep -q "^kind" "$work/monitor.out" || fail "ovrin.exe monitor took no reading: $(cat "$work/monitor.out")"
+if run_setup "$setup" /S; then fail "setup.exe /S over a running ovrin.exe: status 0"; fi
+wine taskkill /f /im ovrin.exe >/dev/null 2>&1 || true
+wait "$monitor" 2>/dev/null || true
 
-# Into another folder.
-other=$WINEPREFIX/drive_c/Tools/Ovrin70  # /D= takes no quotes, and Wine's command line would quote a space
-run_setup "$setup" /S "/D=$(winepath -w "$other")" || fail "setup.exe /S /D=: status $?"
-[ ! -e "$folder" ] || fail "/D=: installed into the default folder too"
+# Into another folder, with a space in its name, while the tray of the
+# first runs: the first copy goes (its tray ended), one copy is left.
+other="$WINEPREFIX/drive_c/Tools Dir/Ovrin70"
+wine reg add "$run" /v 'Ovrin70 Tray' /d "\"$(winepath -w "$folder")\\ovrin-tray.exe\"" /f >/dev/null  # ticked again in its menu
+tray "$folder" || fail "the tray did not connect: $(cat "$work/tray.err")"
+# /D= takes the rest of the command line as it stands, unquoted: cmd passes it so.
+timeout 120 "$WINE_LOADER" cmd /c "$(winepath -w "$setup") /S /D=$(winepath -w "$other")" 2>>"$work/wine.err" ||
+  fail "setup.exe /S /D=: status $?"
+ended || fail "/D=: the first copy's tray not ended"
+[ ! -e "$folder" ] || fail "/D=: the first copy left: $(ls "$folder" | tr '\n' ' ')"
 installed "$other"
 [ "$(value "$run" 'Ovrin70 Tray')" = "\"$(winepath -w "$other")\\ovrin-tray.exe\"" ] || fail "/D=: the Run value"
+[ "$status" = 0 ] && echo "installer: into another folder, with a space, the first copy and its tray gone"
+
+# Uninstalled while its tray runs, with the box ticked: nothing is left.
+tray "$other" || fail "the tray in another folder did not connect: $(cat "$work/tray.err")"
 uninstall "$other" /REMOVEDATA
-[ ! -e "$other" ] && [ -z "$(left)" ] || fail "/D=: uninstalled, left: $(left)"
-[ "$status" = 0 ] && echo "installer: uninstalled with nothing left; /D= installed into another folder"
+ended || fail "the uninstaller did not end the running tray"
+[ ! -e "$other" ] && [ -z "$(left)" ] || fail "after an uninstall with /REMOVEDATA, left: $(left)"
+[ "$status" = 0 ] && echo "installer: a running tray ended by the uninstaller, and with /REMOVEDATA nothing left"
 
 # On 32-bit Windows, the x86 files.
 if [ -z "$no32" ]; then
