@@ -67,8 +67,9 @@ TEST_F(ConcurrentSearchPtyTest, SixteenSilentPortsCostNothing) {
   environment.SetPorts(paths);
   double manyMs = 0;
   ASSERT_EQ(OpenC(&manyMs), meter.Path());
-  // One by one, sixteen silent ports cost 8 s; here the meter alone sets the time.
-  EXPECT_LT(manyMs, aloneMs + 400) << "alone " << aloneMs << " ms";
+  // One by one, sixteen silent ports cost 8 s; here the meter alone sets the
+  // time (the bound is generous for a loaded machine, and far below 8 s).
+  EXPECT_LT(manyMs, aloneMs + 2000) << "alone " << aloneMs << " ms";
   // A silent port was probed but not waited for; on a loaded machine it may still have been opening.
   const auto silentOutcome = gOutcomes[paths.front()];
   EXPECT_TRUE(silentOutcome == ovrin::PortOutcome::kNotNeeded || silentOutcome == ovrin::PortOutcome::kGivenUp)
