@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -94,16 +95,21 @@ TEST_F(EndToEndTest, MeasurementCycle) {
 TEST_F(EndToEndTest, AHandlerThatListensAgainStaysListening) {
   PtyMeter meter(PtyMeter::MeterAnswers);
   PortEnvironment environment({});
+  static std::atomic<int> idleInHandler{-1};
   ovrin::SetReadingHandler(
       comm_,
       [](const ovrin::Reading& reading, void* context) {
-        if (reading.record.kind == Reply31) static_cast<OvrinComm*>(context)->SetListen(1);
+        if (reading.record.kind != Reply31) return;
+        auto* comm = static_cast<OvrinComm*>(context);
+        idleInHandler = ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(*comm)) ? 1 : 0;
+        comm->SetListen(1);
       },
       &comm_);
   OpenOn(meter, environment, &queue_);
   Next();  // the start-up answer
   ASSERT_EQ(comm_.DistanceMeasure(), 1);
   EXPECT_EQ(Next().message, static_cast<unsigned>(WM_MEASURE_READY));  // posted once the handler returned
+  EXPECT_EQ(idleInHandler, 1) << "the handler ran before the connection went idle";
   EXPECT_TRUE(ovrin::platform::IsSignalled(OvrinCommAccess::ListenEvent(comm_)));
   EXPECT_FALSE(ovrin::platform::IsSignalled(OvrinCommAccess::IdleEvent(comm_)));
   EXPECT_EQ(comm_.Close(), 1);
