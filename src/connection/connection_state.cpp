@@ -187,8 +187,9 @@ void ConnectionState::Deliver(std::uint64_t run, const MeasureRecord& record, co
   // only wait for the lock next.
   monitor_.WakeAll();
   if (invoke != nullptr) {
-    // No handler once a close has begun, though it began only now.
-    if (Receiving(run)) invoke(reading, target, context);
+    // No handler once a close that does not wait for it has begun, though it
+    // began only now (the class's Close lets the line's pass run to its end).
+    if (handlersFor_.load() == run) invoke(reading, target, context);
     bool wake = false;
     {
       platform::MonitorLock hold(monitor_);

@@ -126,10 +126,12 @@ class ConnectionState {
   std::size_t count_ = 0;
   std::uint64_t sequence_ = 0;
   std::uint64_t dropped_ = 0;
-  std::uint64_t runs_ = 0;         // Begin counts the runs
-  std::uint64_t handlersFor_ = 0;  // the run whose readings reach the handler
-  std::uint64_t abandoned_ = 0;    // the last run given up while in a handler
-  std::uint64_t handlerRun_ = 0;   // the run whose handler is running, 0 when none
+  std::uint64_t runs_ = 0;  // Begin counts the runs
+  // The run whose readings reach the handler: 0 once a close that does not
+  // wait has begun. Written under the lock, read outside it just before a call.
+  std::atomic<std::uint64_t> handlersFor_{0};
+  std::uint64_t abandoned_ = 0;   // the last run given up while in a handler
+  std::uint64_t handlerRun_ = 0;  // the run whose handler is running, 0 when none
   // Handlers under way: that of a run given up may still run beside the
   // next run's, and a destroy waits for both.
   int handlersRunning_ = 0;
