@@ -116,21 +116,74 @@ Function StartupPageLeave
   ${NSD_GetState} $StartupBox $StartWithWindows
 FunctionEnd
 
-Section
-  ; An earlier install in another folder goes first, as its own uninstaller
-  ; takes it away (silent: the settings and the log stay), so that one copy
-  ; is installed and one tray runs.
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 != ""
-  ${AndIf} $0 != $INSTDIR
-  ${AndIf} ${FileExists} "$0\uninstall.exe"
-    !insertmacro QuitTray "$0"
-    ExecWait '"$0\uninstall.exe" /S _?=$0'
-    Delete "$0\uninstall.exe"
-    RMDir "$0"
+; Whether FILE (in FOLDER) is held by a running program: $2 names it.
+!macro HeldFile FOLDER FILE
+  ${If} $2 == ""
+  ${AndIf} ${FileExists} "${FOLDER}\${FILE}"
+    ClearErrors
+    FileOpen $1 "${FOLDER}\${FILE}" a
+    ${If} ${Errors}
+      StrCpy $2 "${FOLDER}\${FILE}"
+    ${Else}
+      FileClose $1
+    ${EndIf}
   ${EndIf}
-  SetOutPath "$INSTDIR"
+!macroend
+
+; Nothing of ours in FOLDER (on the stack) is held by a running program, or
+; the install ends (Cancel, or /S) with status 2 before it changes anything:
+; a half-replaced copy would mix two versions. A program that was asked to
+; quit is given some seconds to be gone.
+Function EnsureFree
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $3 0
+  retry:
+    StrCpy $2 ""
+    !insertmacro HeldFile $0 ovrin-tray.exe
+    !insertmacro HeldFile $0 ovrin.exe
+    !insertmacro HeldFile $0 Ovrin70.dll
+    ${If} $2 != ""
+      IntOp $3 $3 + 1
+      ${If} $3 < 10
+        Sleep 300
+        Goto retry
+      ${EndIf}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$2 is in use by a program that is still running. Close it, then choose Retry." /SD IDCANCEL IDRETRY retry
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Section
+  ; The copy registered before, if in another folder, goes once the new one is
+  ; in place (its own uninstaller, silent: the settings and the log stay), so
+  ; that one copy is installed and one tray runs.
+  ReadRegStr $R9 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   !insertmacro QuitTray "$INSTDIR"
+  Push "$INSTDIR"
+  Call EnsureFree
+  SetOutPath "$INSTDIR"
+  GetFullPathName /SHORT $R8 "$INSTDIR"
+  StrCpy $R7 ""
+  ${If} $R9 != ""
+  ${AndIf} ${FileExists} "$R9\uninstall.exe"
+    StrCpy $R7 $R9
+    GetFullPathName /SHORT $R6 "$R9"
+    ${If} $R6 == $R8  ; the same folder, however written (case, short names)
+      StrCpy $R7 ""
+    ${Else}
+      !insertmacro QuitTray "$R7"
+      Push "$R7"
+      Call EnsureFree
+    ${EndIf}
+  ${EndIf}
   !if ${NSIS_PTR_SIZE} > 4  ; a 64-bit installer runs on 64-bit Windows alone
     !insertmacro Programs x64
   !else
@@ -144,6 +197,11 @@ Section
   File "${STAGE}\LICENSE.txt"
   File "${STAGE}\THIRD-PARTY.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ${If} $R7 != ""
+    ExecWait '"$R7\uninstall.exe" /S _?=$R7'
+    Delete "$R7\uninstall.exe"
+    RMDir "$R7"
+  ${EndIf}
   CreateShortcut "$SMPROGRAMS\Ovrin70.lnk" "$INSTDIR\ovrin-tray.exe"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Ovrin70"

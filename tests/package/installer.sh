@@ -11,7 +11,8 @@
 #    silent uninstall, which keeps the settings and the log; an upgrade over
 #    an older installer's copy while its tray runs, which ends it, replaces
 #    the files and keeps the settings, the log and the choice of Start with
-#    Windows; a silent install over a running ovrin.exe, which fails; /D=
+#    Windows; a silent install over a running ovrin.exe, which fails and
+#    changes nothing; /D=
 #    into another folder with a space in it, which takes the first copy and
 #    its tray away; an uninstall while the tray runs, with /REMOVEDATA (the
 #    box ticked), which leaves nothing; and in a 32-bit prefix, the x86 files.
@@ -215,16 +216,19 @@ installed "$folder"
 [ "$status" = 0 ] && echo "installer: an upgrade from 0.0.1 ended its tray, replaced its files, kept the settings and the log"
 
 # A program of it still running (ovrin.exe monitor holds ovrin.exe and the
-# DLL): a silent install over it fails rather than mix two versions.
+# DLL): a silent install over it fails, with status 2, and changes nothing.
 : >"$work/monitor.out"
 wine "$folder/ovrin.exe" monitor --port COM5 >"$work/monitor.out" 2>&1 &
 monitor=$!
 pids+=($monitor)
 for _ in $(seq 200); do grep -q "^kind" "$work/monitor.out" && break; sleep 0.1; done
 grep -q "^kind" "$work/monitor.out" || fail "ovrin.exe monitor took no reading: $(cat "$work/monitor.out")"
-if run_setup "$setup" /S; then fail "setup.exe /S over a running ovrin.exe: status 0"; fi
+code=0
+run_setup "$work/old/Ovrin70-0.0.1-setup.exe" /S || code=$?
+[ "$code" = 2 ] || fail "the older setup.exe /S over a running ovrin.exe: status $code, not 2"
 wine taskkill /f /im ovrin.exe >/dev/null 2>&1 || true
 wait "$monitor" 2>/dev/null || true
+installed "$folder"  # nothing of it changed
 
 # Into another folder, with a space in its name, while the tray of the
 # first runs: the first copy goes (its tray ended), one copy is left.
