@@ -30,8 +30,21 @@ for sanitizer in address,undefined thread; do
   cmake --build "$dir" --target unit_tests web_tests pty_tests load_tests ovrin-sim
 done
 
-# The release packages, from clean builds of their own.
+# The release packages, from clean builds of their own; made twice, as the
+# same commit must give the same bytes.
 "$root/scripts/package.sh" >/dev/null
+first_dist=$(mktemp -d /tmp/ovrin-dist-XXXXXX)
+trap 'rm -rf "$OVRIN_SKIPPED" "$first_dist"' EXIT
+cp "$root/dist"/* "$first_dist/"
+"$root/scripts/package.sh" >/dev/null
+same_packages() {  # every package of the first run, byte for byte in the second
+  local file status=0
+  for file in "$first_dist"/*; do
+    cmp -s "$file" "$root/dist/${file##*/}" || { echo "made twice, it differs: ${file##*/}"; status=1; }
+  done
+  [ "$status" = 1 ] || echo "made twice: $(ls "$first_dist" | wc -l) packages, the same bytes"
+  return $status
+}
 
 passed=0
 failed=0
@@ -55,6 +68,7 @@ step "leaks (lsan), 30 cycles" env OVRIN_LOAD_CYCLES=30 "$root/build-address/loa
 step "tsan" ctest --test-dir "$root/build-thread" -L "unit|pty" --output-on-failure -j 2
 step "fuzzers" ctest --test-dir "$root/build-fuzz" --output-on-failure
 step "release packages" "$root/tests/package/check.sh" "$root/dist" "$root/build"
+step "release packages made twice" same_packages
 echo "groups: $passed passed, $failed failed"
 if [ -s "$OVRIN_SKIPPED" ]; then
   echo "skipped on this machine:"
