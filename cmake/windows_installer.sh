@@ -2,9 +2,8 @@
 # The Windows installer, made with NSIS (cmake/Ovrin70.nsi) from the files of
 # the unpacked Windows ZIP: each architecture's ovrin-tray.exe, ovrin.exe and
 # Ovrin70.dll, and the README, licence and notices as Windows text files.
-# Made twice from the same files it is the same, byte for byte: the copies it
-# packs carry one fixed time (SOURCE_DATE_EPOCH, or the commit's), in a
-# folder of their own, and the script stores no times.
+# Made twice from the same files it is the same, byte for byte: the script
+# stores no file times (SetDateSave off) and names no staging path.
 # Usage: windows_installer.sh UNPACKED_ZIP VERSION OUTPUT [MAKENSIS_OPTION...]
 #   (e.g. -DTARGET=amd64-unicode: the same installer as a 64-bit program)
 set -euo pipefail
@@ -21,8 +20,6 @@ for text in README.md:README.txt LICENSE:LICENSE.txt THIRD-PARTY.md:THIRD-PARTY.
   sed 's/\r*$/\r/' "$zip/${text%%:*}" >"$stage/${text##*:}"  # CRLF, for Notepad on Windows 7
 done
 cp "$here/../tools/ovrin-tray/ovrin-tray.ico" "$stage/"
-epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || echo 0)}
-find "$stage" -exec touch -h -d "@$epoch" {} +
 mkdir -p "$(dirname "$output")"
 output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$output" "$@" "$here/Ovrin70.nsi"

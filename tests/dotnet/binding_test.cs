@@ -71,9 +71,11 @@ static class BindingTest
             var handled = new List<ulong>();
             int mainThread = Thread.CurrentThread.ManagedThreadId;
             bool onOtherThread = true;
+            int handledCount = 0;
             meter.ReadingReceived += (sender, e) => {
-                lock (handled) handled.Add(e.Reading.Sequence);
                 if (Thread.CurrentThread.ManagedThreadId == mainThread) onOtherThread = false;
+                lock (handled) handled.Add(e.Reading.Sequence);
+                Interlocked.Increment(ref handledCount);
             };
             meter.Open();
             var taken = new List<Reading>();
@@ -89,6 +91,8 @@ static class BindingTest
             Check(taken.Skip(1).Select(r => r.Value1).SequenceEqual(Enumerable.Range(1, 1000)), "their distances");
             Reading extra;
             Check(!meter.TryNextReading(out extra), "nothing more queued");
+            // Close does not wait for the last reading's handler.
+            for (int waited = 0; waited < 500 && Volatile.Read(ref handledCount) < 1001; ++waited) Thread.Sleep(10);
             meter.Close();
             Check(handled.SequenceEqual(Enumerable.Range(1, 1001).Select(i => (ulong)i)) && onOtherThread, "the event for each, on the receive thread");
             sim.Kill();

@@ -16,6 +16,17 @@ public class PackageTests
 {
     static readonly TimeSpan Answer = TimeSpan.FromSeconds(5);
 
+    // Up to 5 s for what a handler records to be done, under its lock: Close
+    // does not wait for the last reading's handler.
+    static void AwaitHandlers(object gate, Func<bool> done)
+    {
+        for (int waited = 0; waited < 500; ++waited)
+        {
+            lock (gate) if (done()) return;
+            Thread.Sleep(10);
+        }
+    }
+
     static string LoadedLibrary()
     {
         return File.ReadLines("/proc/self/maps").Where(line => line.Contains("libOvrin70"))
@@ -77,12 +88,7 @@ public class PackageTests
                     if (taken.Count == 1001) cancel.Cancel();
                 }
             }
-            // Close does not wait for the last reading's handler.
-            for (int waited = 0; waited < 500; ++waited)
-            {
-                lock (handled) if (handled.Count >= 1001) break;
-                Thread.Sleep(10);
-            }
+            AwaitHandlers(handled, () => handled.Count >= 1001);
             meter.Close();
             // The start-up command's answer, then the burst.
             var sequences = Enumerable.Range(1, 1001).Select(i => (ulong)i).ToList();
@@ -111,12 +117,7 @@ public class PackageTests
             meter.HandlerFailed += (sender, e) => { lock (failed) failed.Add((e.Exception.Message, e.Reading.Sequence)); };
             meter.Open();
             Assert.Equal(12345, meter.MeasureDistance(Answer).Value1);
-            // Close does not wait for the answer's handlers.
-            for (int waited = 0; waited < 500; ++waited)
-            {
-                lock (others) if (others.Count >= 2) break;
-                Thread.Sleep(10);
-            }
+            AwaitHandlers(others, () => others.Count >= 2);
             meter.Close();
             Assert.Equal(new[] { ("handler 1", 1UL), ("handler 2", 2UL) }, failed);
             Assert.Equal(new ulong[] { 1, 2 }, others);
